@@ -1,0 +1,180 @@
+// Compact JSON writer. Every value of the result document writes itself
+// through an `Encoder` straight into one growing text, in a single pass;
+// no intermediate tree of JSON values is built.
+//
+// Failures are sticky: the first one is kept, nothing is appended after it,
+// and `json::encode` returns it instead of the text.
+#pragma once
+
+#include <charconv>
+#include <concepts>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "real_format.hpp"
+#include "shared_error.hpp"
+
+namespace mirelo::json {
+
+enum class EncoderError { FmtError, BadHashmapKey };
+
+std::string_view error_name(EncoderError error);
+
+// Appends `text` as a JSON string: quotes, escapes for '"', '\\', control
+// bytes and 0x7F; every other byte (UTF-8 included) as it stands.
+void escape_str(std::string& out, std::string_view text);
+
+class Encoder;
+
+// A type of the document: it writes itself with `encode(Encoder&) const`.
+template <class T>
+concept Encodable = requires(const T& value, Encoder& encoder) { value.encode(encoder); };
+
+class Encoder {
+public:
+    explicit Encoder(std::string& out) : out_(out) {}
+
+    bool ok() const { return !error_; }
+    std::optional<EncoderError> error() const { return error_; }
+
+    // {body} ("{}" when len is 0). The type name is not written.
+    template <class Body>
+    void emit_struct(std::string_view /*name*/, size_t len, Body&& body) {
+        if (!allowed()) return;
+        out_.push_back('{');
+        if (len != 0) body();
+        if (ok()) out_.push_back('}');
+    }
+    // [,]"name":value
+    template <class Body>
+    void emit_struct_field(std::string_view name, size_t idx, Body&& value) {
+        if (!allowed()) return;
+        if (idx != 0) out_.push_back(',');
+        escape_str(out_, name);
+        out_.push_back(':');
+        value();
+    }
+    template <class Body>
+    void emit_seq(size_t len, Body&& body) {
+        if (!allowed()) return;
+        if (len == 0) {
+            out_.append("[]");
+            return;
+        }
+        out_.push_back('[');
+        body();
+        if (ok()) out_.push_back(']');
+    }
+    template <class Body>
+    void emit_seq_elt(size_t idx, Body&& element) {
+        if (!allowed()) return;
+        if (idx != 0) out_.push_back(',');
+        element();
+    }
+    template <class Body>
+    void emit_map(size_t len, Body&& body) {
+        if (!allowed()) return;
+        if (len == 0) {
+            out_.append("{}");
+            return;
+        }
+        out_.push_back('{');
+        body();
+        if (ok()) out_.push_back('}');
+    }
+    template <class Body>
+    void emit_map_elt_key(size_t idx, Body&& key) {
+        if (!allowed()) return;
+        if (idx != 0) out_.push_back(',');
+        map_key_ = true;
+        key();
+        map_key_ = false;
+    }
+    template <class Body>
+    void emit_map_elt_val(size_t /*idx*/, Body&& value) {
+        if (!allowed()) return;
+        out_.push_back(':');
+        value();
+    }
+
+    void emit_option_none();
+    void emit_bool(bool value);
+    void emit_u32(uint32_t value) { emit_integer(value); }
+    void emit_i32(int32_t value) { emit_integer(value); }
+    void emit_u64(uint64_t value) { emit_integer(value); }
+    void emit_f64(double value);
+    void emit_str(std::string_view value);
+
+    // Writes one value by its C++ type: the usual way every `encode` writes
+    // its members.
+    template <class T>
+    void value(const T& v) {
+        using U = std::remove_cvref_t<T>;
+        if constexpr (std::is_same_v<U, bool>) emit_bool(v);
+        else if constexpr (std::is_same_v<U, uint32_t>) emit_u32(v);
+        else if constexpr (std::is_same_v<U, int32_t>) emit_i32(v);
+        else if constexpr (std::is_same_v<U, uint64_t>) emit_u64(v);
+        else if constexpr (std::is_same_v<U, double>) emit_f64(v);
+        else if constexpr (std::is_convertible_v<const U&, std::string_view>) emit_str(v);
+        else if constexpr (Encodable<U>) v.encode(*this);
+        else value_special(v);
+    }
+    // One member of an object: emit_struct_field with `value(v)`.
+    template <class T>
+    void field(std::string_view name, size_t idx, const T& v) {
+        emit_struct_field(name, idx, [&] { value(v); });
+    }
+
+private:
+    template <class T>
+    void value_special(const std::optional<T>& v) {
+        if (v) value(*v);
+        else emit_option_none();
+    }
+    template <class T>
+    void value_special(const std::vector<T>& seq) {
+        emit_seq(seq.size(), [&] {
+            for (size_t i = 0; i < seq.size(); ++i) emit_seq_elt(i, [&] { value(seq[i]); });
+        });
+    }
+
+    // False (and the error recorded) when nothing may be appended now: after
+    // an earlier failure, or for a kind that cannot be a map key.
+    bool allowed() {
+        if (error_) return false;
+        if (map_key_) {
+            error_ = EncoderError::BadHashmapKey;
+            return false;
+        }
+        return true;
+    }
+    template <class I>
+    void emit_integer(I value) {
+        if (error_) return;
+        char buf[24];
+        auto r = std::to_chars(buf, buf + sizeof buf, value);
+        if (map_key_) out_.push_back('"');
+        out_.append(buf, r.ptr);
+        if (map_key_) out_.push_back('"');
+    }
+
+    std::string& out_;
+    bool map_key_ = false;
+    std::optional<EncoderError> error_;
+};
+
+// Encodes `value` into a new text, or returns the first encoder error.
+template <Encodable T>
+Result<std::string, EncoderError> encode(const T& value) {
+    std::string out;
+    Encoder encoder(out);
+    value.encode(encoder);
+    if (auto error = encoder.error()) return *error;
+    return out;
+}
+
+}  // namespace mirelo::json

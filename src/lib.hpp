@@ -1,0 +1,41 @@
+// The pipeline of one call, step by step, and the guard that runs it on a
+// worker thread. The exported C functions (mirelo.h) sit on top of these.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "parser.hpp"
+#include "tree.hpp"
+
+namespace mirelo {
+
+// Reads the project file, then each library file in order, and checks the tables.
+Parser read_inputs(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths);
+// Builds the calculation tree from the tables (taking them over).
+RootNode build_tree(Parser parser);
+// Calculates the root's first building and, when no product failed, adds
+// the results up its tree. A product error is written to standard error as
+// one "Error: " line; a root without buildings is a fatal stop.
+void calculate_first_building(RootNode& root);
+// The whole road up to the calculated tree, as `process` takes it; the
+// inspection dumps start from here.
+RootNode calculated_tree(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths);
+// The compact JSON document of the tree; an encoder error is a fatal stop.
+std::string encode_tree(const RootNode& root);
+
+// The pipeline: the JSON text of the calculated tree, also written to
+// `output_path` when that is not empty. Fatal stops propagate as FatalStop.
+std::string process(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths,
+                    const std::string& output_path);
+
+// Runs `process` on a new thread with a 2 MiB stack and waits for it.
+// Returns its text, or the empty text when it ended in a fatal stop (or
+// anything else escaped it); the stop's message goes to standard error.
+std::string safe_process(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths,
+                         const std::string& output_path);
+
+// Creates or truncates `file_path` and writes `payload`; fatal stop on failure.
+void write_payload_to_file(std::string payload, const std::string& file_path);
+
+}  // namespace mirelo

@@ -1,0 +1,73 @@
+#include "log.hpp"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "shared_error.hpp"
+
+namespace mirelo {
+
+namespace {
+
+struct Installed {
+    LogSink sink = nullptr;
+    void* user = nullptr;
+    LogLevel max_level = LogLevel::Trace;
+};
+
+std::mutex install_mutex;
+Installed installed;
+// Fast path: the level up to which records are wanted; 0 while no logger is installed.
+std::atomic<int> wanted_level{0};
+
+}  // namespace
+
+void set_logger(LogSink sink, void* user, LogLevel max_level) {
+    std::lock_guard<std::mutex> lock(install_mutex);
+    installed = Installed{sink, user, max_level};
+    wanted_level.store(sink ? static_cast<int>(max_level) : 0, std::memory_order_release);
+}
+
+bool log_enabled(LogLevel level) {
+    return static_cast<int>(level) <= wanted_level.load(std::memory_order_acquire);
+}
+
+void log_record(LogLevel level, std::string_view target, std::string_view text) {
+    if (!log_enabled(level)) return;
+    Installed copy;
+    {
+        std::lock_guard<std::mutex> lock(install_mutex);
+        copy = installed;
+    }
+    if (copy.sink && static_cast<int>(level) <= static_cast<int>(copy.max_level)) {
+        copy.sink(copy.user, level, target, text);
+    }
+}
+
+void print_stdout_line(std::string_view line) {
+    std::string buffer;
+    buffer.reserve(line.size() + 1);
+    buffer.append(line);
+    buffer.push_back('\n');
+    if (std::fwrite(buffer.data(), 1, buffer.size(), stdout) != buffer.size()) {
+        int err = errno;
+        fatal(std::string("failed printing to stdout: ") + std::strerror(err));
+    }
+}
+
+std::string skipping_text(std::string_view name, std::string_view value) {
+    std::string text;
+    text.reserve(16 + name.size() + value.size());
+    text += "Skipping: ";
+    text += name;
+    text += " = \"";
+    text += value;
+    text += '"';
+    return text;
+}
+
+}  // namespace mirelo

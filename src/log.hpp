@@ -1,0 +1,38 @@
+// Logging facade of the reader. No logger is installed by default, so every
+// record is dropped without being formatted; a host (or a test) of the C++
+// API installs one with `set_logger`. Nothing here ever writes to standard
+// output or standard error by itself.
+#pragma once
+
+#include <string_view>
+
+namespace mirelo {
+
+enum class LogLevel { Error = 1, Warn = 2, Info = 3, Debug = 4, Trace = 5 };
+
+inline constexpr std::string_view LOG_TARGET_PARSER = "mirelo::parser";
+inline constexpr std::string_view LOG_TARGET_STAGE = "mirelo::datamodel_stage";
+inline constexpr std::string_view LOG_TARGET_ELEMENT = "mirelo::datamodel_element";
+
+// Receives every record at or above the installed maximum level. It may be
+// called from several worker threads at once and must be thread-safe.
+using LogSink = void (*)(void* user, LogLevel level, std::string_view target, std::string_view text);
+
+// Installs `sink` (nullptr removes it) for records up to `max_level`.
+void set_logger(LogSink sink, void* user, LogLevel max_level = LogLevel::Trace);
+
+// True when a record of this level would reach a logger: callers test it
+// before building a record's text, so a silent facade costs nothing.
+bool log_enabled(LogLevel level);
+
+void log_record(LogLevel level, std::string_view target, std::string_view text);
+
+// Writes one line and a line feed to standard output in one write; a failed
+// write is the fatal stop "failed printing to stdout: " and the error.
+void print_stdout_line(std::string_view line);
+
+// The "Skipping: " text of an attribute that a record type does not know:
+// Skipping: name = "value"
+std::string skipping_text(std::string_view name, std::string_view value);
+
+}  // namespace mirelo

@@ -1,0 +1,27 @@
+// Strict conversions of input attribute texts, and Unicode lower-casing.
+//
+// Nothing is trimmed before a conversion. A text that does not convert is a
+// fatal stop whose message is "<rule>: <kind>", for example
+// "u32: invalid digit found in string".
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace mirelo {
+
+// Optional "+", then one or more decimal digits; at most 4294967295.
+uint32_t parse_u32(std::string_view text);
+// Optional "+" or "-", then one or more decimal digits; 32-bit signed range.
+int32_t parse_i32(std::string_view text);
+// Optional sign, then "inf", "NaN" or a decimal number; correctly rounded.
+double parse_real(std::string_view text);
+// Lower-cased text that must then be exactly "true" or "false".
+bool parse_bool(std::string_view text);
+// Full Unicode lower-casing, then Unicode white space stripped at both ends.
+std::string lower_trim(std::string_view text);
+// Full Unicode lower-casing of UTF-8 text; invalid UTF-8 bytes are kept.
+std::string to_lower(std::string_view text);
+
+}  // namespace mirelo

@@ -1,0 +1,82 @@
+// The calculation tree: its constants, the root node, the interface every
+// node type offers, and the helpers of the two inspection dumps.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tree_building.hpp"
+#include "xml_writer.hpp"
+
+namespace mirelo {
+
+class Parser;
+
+inline constexpr uint32_t NO_REPLACEMENTS_PERIOD = 5;
+inline constexpr std::string_view STAGE_A1_3 = "a1_3";
+inline constexpr std::string_view STAGE_B4 = "b4";
+inline constexpr std::string_view STAGE_B6 = "b6";
+inline constexpr std::string_view STAGE_C3 = "c3";
+inline constexpr std::string_view STAGE_C4 = "c4";
+inline constexpr std::string_view STAGE_D = "d";
+inline constexpr std::string_view STAGE_B4_A = "b4_a";
+inline constexpr std::string_view STAGE_B4_C = "b4_c";
+inline constexpr std::string_view STAGE_SUM = "sum";
+// The stages added into "sum".
+inline constexpr std::array<std::string_view, 6> STAGE_SUM_LIST = {STAGE_A1_3, STAGE_B4, STAGE_B6,
+                                                                   STAGE_C3,   STAGE_C4, STAGE_D};
+// The stages a parent takes over from its children.
+inline constexpr std::array<std::string_view, 7> STAGE_HIERARCHY_LIST = {STAGE_A1_3, STAGE_B4, STAGE_B6, STAGE_C3,
+                                                                         STAGE_C4,   STAGE_D,  STAGE_SUM};
+// The year key of an indicator's total over all years.
+inline constexpr uint32_t FINAL_YEAR = 9999;
+
+// What every node type offers: the text dump and the XML dump of itself
+// and its subtree. Both only read the tree.
+template <class N>
+concept TreeNodeTrait = requires(const N& node, int32_t level, bool recursive, XmlWriter& writer) {
+    node.print(level, recursive);
+    node.node_to_xml(writer);
+};
+
+struct RootNode {
+    static constexpr std::string_view NODE_NAME = "Root";
+    std::string_view node_type = NODE_NAME;
+    std::vector<BuildingNode> children;  // in building table order
+
+    RootNode() = default;
+
+    // Builds one building node per building record, every reference
+    // resolved and every sibling sequence sorted. Takes the parser over and
+    // releases it; every failure is a fatal stop.
+    void from_parser(Parser data);
+    // Appends the utility's data points (each with its indicator group) and sorts them.
+    static void handle_utility_branch(OperationUtilityNode& parent_node, const Parser& data, uint64_t opr_link);
+
+    void print(int32_t level, bool recursive) const;
+    void node_to_xml(XmlWriter& writer) const;
+    void encode(json::Encoder& encoder) const;
+};
+
+namespace tree {
+
+// Writes one dump line to standard output: "[level]" and 2 x level blanks
+// before it when `recursive` is set; a failed write is a fatal stop.
+void common_print(int32_t level, bool recursive, std::string_view line);
+
+// Opens (creates or truncates) the file of an XML dump; fatal stop on failure.
+std::unique_ptr<std::ofstream> create_output_file(const std::string& output_path);
+// An XML event writer over that file, with the XML declaration written.
+std::unique_ptr<XmlWriter> create_xml_writer(std::ofstream& output_file);
+
+// Fatal stop for a node or result element whose write failed.
+void check_node_write(const XmlStatus& status, std::string_view element);
+
+}  // namespace tree
+
+}  // namespace mirelo

@@ -1,0 +1,53 @@
+// Helpers shared by the tests: temporary files, captured standard streams
+// and a logger that records what the reader reports.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "log.hpp"
+
+namespace mirelo::testing {
+
+// A directory removed with everything in it when the object goes away.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    // Writes `content` to a file `name` in the directory; returns its path.
+    std::string write(std::string_view name, std::string_view content) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+// Runs `body` with standard output (fd 1) or standard error (fd 2)
+// redirected into a file, and returns what was written.
+std::string capture_fd(int fd, const std::function<void()>& body);
+
+struct LogEntry {
+    LogLevel level;
+    std::string target;
+    std::string text;
+};
+
+// Installs a logger for its lifetime and keeps every record it receives.
+class CapturingLogger {
+public:
+    CapturingLogger();
+    ~CapturingLogger();
+    std::vector<LogEntry> entries() const;
+
+private:
+    static void sink(void* user, LogLevel level, std::string_view target, std::string_view text);
+    struct State;
+    State* state_;
+};
+
+}  // namespace mirelo::testing
