@@ -26,10 +26,11 @@ Link Link::parse_from_combined_id(uint64_t combined_id) {
 }
 
 void Link::append_to(std::string& out) const {
-    char buf[24];
+    char buf[12];
     auto r = std::to_chars(buf, buf + sizeof buf, database_id);
-    *r.ptr++ = ':';
-    r = std::to_chars(r.ptr, buf + sizeof buf, row_id);
+    out.append(buf, r.ptr);
+    out.push_back(':');
+    r = std::to_chars(buf, buf + sizeof buf, row_id);
     out.append(buf, r.ptr);
 }
 

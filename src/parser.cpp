@@ -1,0 +1,366 @@
+#include "parser.hpp"
+
+#include <expat.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <exception>
+#include <memory>
+#include <new>
+#include <system_error>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "log.hpp"
+#include "text_convert.hpp"
+
+namespace mirelo {
+
+namespace {
+
+constexpr int READ_BUFFER_SIZE = 8192;
+
+// Separates namespace, local name and prefix in the names expat reports:
+// "uri\x01local\x01prefix", "uri\x01local" (default namespace) or "local".
+constexpr char NS_SEPARATOR = '\x01';
+
+std::string_view local_part(std::string_view name) {
+    size_t first = name.find(NS_SEPARATOR);
+    if (first == std::string_view::npos) return name;
+    name.remove_prefix(first + 1);
+    return name.substr(0, name.find(NS_SEPARATOR));
+}
+
+// "{uri}prefix:local", each part only where present.
+std::string display_name(std::string_view name) {
+    size_t first = name.find(NS_SEPARATOR);
+    if (first == std::string_view::npos) return std::string(name);
+    std::string_view uri = name.substr(0, first);
+    std::string_view rest = name.substr(first + 1);
+    size_t second = rest.find(NS_SEPARATOR);
+    std::string_view local = rest.substr(0, second);
+    std::string_view prefix = second == std::string_view::npos ? std::string_view() : rest.substr(second + 1);
+    std::string out;
+    out.reserve(name.size() + 3);
+    out += '{';
+    out += uri;
+    out += '}';
+    if (!prefix.empty()) {
+        out += prefix;
+        out += ':';
+    }
+    out += local;
+    return out;
+}
+
+std::string os_error_text(int err) {
+    return std::error_code(err, std::generic_category()).message() + " (os error " + std::to_string(err) + ")";
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+struct XmlParserFree {
+    void operator()(XML_Parser parser) const { XML_ParserFree(parser); }
+};
+
+// Reads one record of type T; Element may decline to be stored.
+template <class T>
+void read_record(RecordTable<T>& table, std::string_view name, XmlAttributes attributes, uint32_t dbid) {
+    T record;
+    if constexpr (std::is_same_v<decltype(record.from_xml(name, attributes, dbid)), bool>) {
+        if (!record.from_xml(name, attributes, dbid)) return;
+    } else {
+        record.from_xml(name, attributes, dbid);
+    }
+    table.insert(std::move(record));
+}
+
+}  // namespace
+
+class Parser::FileReader {
+public:
+    FileReader(Parser& parser, const std::string& path) : parser_(parser), path_(path) {
+        xml_.reset(XML_ParserCreateNS(nullptr, NS_SEPARATOR));
+        if (!xml_) throw std::bad_alloc();
+        XML_SetReturnNSTriplet(xml_.get(), 1);
+        XML_SetUserData(xml_.get(), this);
+        XML_SetStartElementHandler(xml_.get(), &FileReader::on_start_element);
+        XML_SetEntityDeclHandler(xml_.get(), &FileReader::on_entity_decl);
+    }
+
+    // Reads the file to its end or its first reader error and returns the
+    // database id current at that point. Fatal stops pass through.
+    std::optional<uint32_t> read(int fd) {
+        for (;;) {
+            void* buffer = XML_GetBuffer(xml_.get(), READ_BUFFER_SIZE);
+            if (!buffer) {
+                reader_error(XML_ErrorString(XML_GetErrorCode(xml_.get())));
+                break;
+            }
+            ssize_t got = ::read(fd, buffer, READ_BUFFER_SIZE);
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                reader_error(os_error_text(errno), &path_);
+                break;
+            }
+            const bool last = got == 0;
+            const XML_Status status = XML_ParseBuffer(xml_.get(), static_cast<int>(got), last);
+            if (pending_) std::rethrow_exception(pending_);
+            if (status != XML_STATUS_OK) {
+                if (!own_error_.empty()) reader_error(own_error_, &own_error_position_);
+                else reader_error(XML_ErrorString(XML_GetErrorCode(xml_.get())));
+                break;
+            }
+            if (last) break;
+        }
+        return dbid_;
+    }
+
+private:
+    static void XMLCALL on_start_element(void* user, const XML_Char* name, const XML_Char** atts) {
+        static_cast<FileReader*>(user)->start_element(name, atts);
+    }
+
+    // Entities declared in a document type would be expanded by expat; the
+    // input format knows only the predefined ones and character references,
+    // so a declaration ends the file like an undefined reference would.
+    static void XMLCALL on_entity_decl(void* user, const XML_Char*, int, const XML_Char*, int, const XML_Char*,
+                                       const XML_Char*, const XML_Char*, const XML_Char*) {
+        auto* self = static_cast<FileReader*>(user);
+        if (self->stopped()) return;
+        try {
+            self->own_error_ = "entity declarations are not supported";
+            self->own_error_position_ = self->position();
+        } catch (...) {
+            self->pending_ = std::current_exception();
+        }
+        XML_StopParser(self->xml_.get(), XML_FALSE);
+    }
+
+    bool stopped() const { return pending_ || !own_error_.empty(); }
+
+    // No exception may leave this function: it runs inside expat's C frames.
+    // A stop is kept and rethrown once XML_ParseBuffer has returned.
+    void start_element(const XML_Char* name, const XML_Char** atts) {
+        if (stopped()) return;
+        const std::string_view qualified(name);
+        const std::string_view local = local_part(qualified);
+        try {
+            attributes_.clear();
+            for (; atts[0]; atts += 2) attributes_.push_back({local_part(atts[0]), atts[1]});
+            dispatch(qualified, local);
+        } catch (FatalStop& stop) {
+            try {
+                add_element_context(stop, local);
+            } catch (...) {
+                // Out of memory while describing the place: the stop itself still counts.
+            }
+            pending_ = std::current_exception();
+            XML_StopParser(xml_.get(), XML_FALSE);
+        } catch (...) {
+            pending_ = std::current_exception();
+            XML_StopParser(xml_.get(), XML_FALSE);
+        }
+    }
+
+    void dispatch(std::string_view qualified, std::string_view local) {
+        using Handler = void (Parser::*)(std::string_view, XmlAttributes, uint32_t);
+        struct Entry {
+            std::string_view name;
+            Handler handler;
+        };
+        static constexpr Entry RECORDS[] = {
+            {Setting::ELEMENT_NAME, &Parser::handle_settings},
+            {Building::ELEMENT_NAME, &Parser::handle_buildings},
+            {Operation::ELEMENT_NAME, &Parser::handle_operation},
+            {OperationUtility::ELEMENT_NAME, &Parser::handle_operation_utilities},
+            {OperationScenario::ELEMENT_NAME, &Parser::handle_operation_scenarios},
+            {OperationDataPoint::ELEMENT_NAME, &Parser::handle_operation_data_points},
+            {OperationIndicatorGroup::ELEMENT_NAME, &Parser::handle_operation_indicator_groups},
+            {Element::ELEMENT_NAME, &Parser::handle_elements},
+            {Construction::ELEMENT_NAME, &Parser::handle_constructions},
+            {ProductLink::ELEMENT_NAME, &Parser::handle_product_links},
+            {Product::ELEMENT_NAME, &Parser::handle_product},
+            {StageLink::ELEMENT_NAME, &Parser::handle_stage_links},
+            {Stage::ELEMENT_NAME, &Parser::handle_stages},
+            {SuperCategory::ELEMENT_NAME, &Parser::handle_super_categories},
+            {Category::ELEMENT_NAME, &Parser::handle_categories},
+            {Source::ELEMENT_NAME, &Parser::handle_sources},
+        };
+
+        if (local == "Database") {
+            dbid_ = Parser::extract_database_id(local, attributes_);
+            return;
+        }
+        for (const Entry& entry : RECORDS) {
+            if (entry.name != local) continue;
+            if (!dbid_) fatal("Missing database id");
+            (parser_.*entry.handler)(local, attributes_, *dbid_);
+            return;
+        }
+        if (log_enabled(LogLevel::Warn)) {
+            log_record(LogLevel::Warn, LOG_TARGET_PARSER, "Skipping Xml element: " + display_name(qualified));
+        }
+    }
+
+    // "path:line:column" of expat's current position, column counted from 1.
+    std::string position() const {
+        return path_ + ":" + std::to_string(XML_GetCurrentLineNumber(xml_.get())) + ":" +
+               std::to_string(XML_GetCurrentColumnNumber(xml_.get()) + 1);
+    }
+
+    void add_element_context(FatalStop& stop, std::string_view local) const {
+        stop.add_context("file " + position());
+        stop.add_context("element " + std::string(local));
+        for (const XmlAttribute& a : attributes_) {
+            if (a.local_name == "ID") {
+                stop.add_context("ID=" + std::string(a.value));
+                break;
+            }
+        }
+    }
+
+    // Logs a reader error at `where`, or at expat's current position.
+    void reader_error(std::string_view text, const std::string* where = nullptr) const {
+        if (!log_enabled(LogLevel::Error)) return;
+        std::string record = "Error: ";
+        record += text;
+        record += " at ";
+        record += where ? *where : position();
+        log_record(LogLevel::Error, LOG_TARGET_PARSER, record);
+    }
+
+    Parser& parser_;
+    const std::string& path_;
+    std::unique_ptr<XML_ParserStruct, XmlParserFree> xml_;
+    std::optional<uint32_t> dbid_;
+    std::vector<XmlAttribute> attributes_;
+    std::exception_ptr pending_;
+    // A reader error raised by this reader rather than by expat.
+    std::string own_error_;
+    std::string own_error_position_;
+};
+
+void Parser::parse_file(const std::string& filepath, bool primary_db) {
+    if (log_enabled(LogLevel::Info)) log_record(LogLevel::Info, LOG_TARGET_PARSER, "File: " + filepath);
+
+    int fd;
+    do {
+        fd = ::open(filepath.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        const int err = errno;
+        fatal("Could not open file " + filepath + ": " + os_error_text(err));
+    }
+    FileDescriptor file(fd);
+
+    FileReader reader(*this, filepath);
+    const std::optional<uint32_t> dbid = reader.read(file.get());
+    if (!primary_db) return;
+    if (!dbid) {
+        FatalStop stop("Missing database id");
+        stop.add_context("file " + filepath);
+        throw stop;
+    }
+    primary_db_id = *dbid;
+}
+
+std::optional<uint32_t> Parser::extract_database_id(std::string_view /*name*/, XmlAttributes attributes) {
+    for (const XmlAttribute& a : attributes) {
+        if (a.local_name == "PrimaryDatabaseUID") return read_u32(a);
+        if (log_enabled(LogLevel::Debug)) {
+            log_record(LogLevel::Debug, LOG_TARGET_PARSER, skipping_text(a.local_name, a.value));
+        }
+    }
+    return std::nullopt;
+}
+
+void Parser::handle_settings(std::string_view name, XmlAttributes attributes, uint32_t dbid) {
+    read_record(settings, name, attributes, dbid);
+}
+void Parser::handle_buildings(std::string_view name, XmlAttributes attributes, uint32_t dbid) {
+    read_record(buildings, name, attributes, dbid);
+}
+void Parser::handle_operation(std::string_view name, XmlAttributes attributes, uint32_t dbid) {
+    read_record(operations, name, attributes, dbid);
+}
+void Parser::handle_operation_utilities(std::string_view name, XmlAttributes attributes, uint32_t dbid) {
+    read_record(operation_utilities, name, attributes, dbid);
+}
+void Parser::handle_operation_scenarios(std::string_view name, XmlAttributes attributes, uint32_t dbid) {
+    read_record(operation_scenarios, name, attributes, dbid);
+}
+void Parser::handle_operation_data_points(std::string_view name, XmlAttributes attributes, uint32_t dbid) {
+    read_record(operation_data_points, name, attributes, dbid);
+}
+void Parser::handle_operation_indicator_groups(std::string_view name, XmlAttributes attributes, uint32_t dbid) {
+    read_record(operation_indicator_groups, name, attributes, dbid);
+}
+void Parser::handle_elements(std::string_view name, XmlAttributes attributes, uint32_t dbid) {
+    read_record(elements, name, attributes, dbid);
+}
+void Parser::handle_constructions(std::string_view name, XmlAttributes attributes, uint32_t dbid) {
+    read_record(constructions, name, attributes, dbid);
+}
+void Parser::handle_product_links(std::string_view name, XmlAttributes attributes, uint32_t dbid) {
+    read_record(product_links, name, attributes, dbid);
+}
+void Parser::handle_product(std::string_view name, XmlAttributes attributes, uint32_t dbid) {
+    read_record(products, name, attributes, dbid);
+}
+void Parser::handle_stage_links(std::string_view name, XmlAttributes attributes, uint32_t dbid) {
+    read_record(stage_links, name, attributes, dbid);
+}
+void Parser::handle_stages(std::string_view name, XmlAttributes attributes, uint32_t dbid) {
+    read_record(stages, name, attributes, dbid);
+}
+void Parser::handle_super_categories(std::string_view name, XmlAttributes attributes, uint32_t dbid) {
+    read_record(super_categories, name, attributes, dbid);
+}
+void Parser::handle_categories(std::string_view name, XmlAttributes attributes, uint32_t dbid) {
+    read_record(categories, name, attributes, dbid);
+}
+void Parser::handle_sources(std::string_view name, XmlAttributes attributes, uint32_t dbid) {
+    read_record(sources, name, attributes, dbid);
+}
+
+void Parser::assert_tables() const {
+    bool gen_dk_found = false;
+    // Every "UID" setting must convert, also after one has matched.
+    for (const Setting& setting : settings) {
+        if (setting.name != "UID") continue;
+        uint32_t uid;
+        try {
+            uid = parse_u32(setting.value);
+        } catch (FatalStop& stop) {
+            stop.add_context("setting " + setting.link.to_string() + " Value=\"" + setting.value + "\"");
+            throw;
+        }
+        if (uid == GEN_DK_DB_ID) gen_dk_found = true;
+    }
+    if (!gen_dk_found) fatal("Missing GEN_DK");
+    if (primary_db_id == 0) fatal("Missing primary_db_id");
+}
+
+Result<uint64_t, std::string> Parser::get_electricity_utility() const {
+    for (const OperationUtility& utility : operation_utilities) {
+        if (utility.link.database_id == GEN_DK_DB_ID && utility.is_electricity) return utility.link.combined_id;
+    }
+    return std::string("Could not find electricity utility");
+}
+
+}  // namespace mirelo
