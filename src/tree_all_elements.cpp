@@ -1,0 +1,44 @@
+#include "tree_all_elements.hpp"
+
+#include "tree.hpp"
+
+namespace mirelo {
+
+void AllElementsNode::add_child(SuperCategoryNode child) { children.push_back(std::move(child)); }
+
+Status AllElementsNode::calculate(const Building& bld) {
+    for (SuperCategoryNode& child : children) {
+        if (Status error = child.calculate(bld)) return error;
+    }
+    return std::nullopt;
+}
+
+void AllElementsNode::calculate_hierarchy_sums() {
+    for (SuperCategoryNode& child : children) {
+        child.calculate_hierarchy_sums();
+        (void)results.add_other_results(child.results);
+    }
+}
+
+void AllElementsNode::print(int32_t level, bool recursive) const {
+    tree::common_print(level, recursive, NODE_NAME);
+    if (!recursive) return;
+    for (const SuperCategoryNode& child : children) child.print(level + 1, true);
+}
+
+void AllElementsNode::node_to_xml(XmlWriter& writer) const {
+    tree::check_node_write(writer.start_element(NODE_NAME, {}), NODE_NAME);
+    results.node_to_xml(writer);
+    for (const SuperCategoryNode& child : children) child.node_to_xml(writer);
+    tree::check_node_write(writer.end_element(), NODE_NAME);
+}
+
+void AllElementsNode::encode(json::Encoder& encoder) const {
+    encoder.emit_struct("AllElementsNode", 3, [&] {
+        encoder.field("node_type", 0, node_type);
+        encoder.field("children", 1, children);
+        encoder.field("results", 2, results);
+    });
+}
+
+}  // namespace mirelo

@@ -1,0 +1,50 @@
+#include "tree_building.hpp"
+
+#include "tree.hpp"
+
+namespace mirelo {
+
+BuildingNode::BuildingNode(Building datamodel)
+    : operation_child(Operation{}, OperationScenario{}), datamodel(std::move(datamodel)) {}
+
+Status BuildingNode::calculate() {
+    operation_child.calculate(datamodel);
+    return all_elements_child.calculate(datamodel);
+}
+
+// Each branch completes its own sums before it is added, so the building
+// receives finished totals. Additions never fail.
+void BuildingNode::calculate_hierarchy_sums() {
+    operation_child.calculate_hierarchy_sums();
+    (void)results.add_other_results(operation_child.results);
+    all_elements_child.calculate_hierarchy_sums();
+    (void)results.add_other_results(all_elements_child.results);
+}
+
+void BuildingNode::print(int32_t level, bool recursive) const {
+    tree::common_print(level, recursive, datamodel.display_line());
+    if (!recursive) return;
+    operation_child.print(level + 1, true);
+    all_elements_child.print(level + 1, true);
+}
+
+void BuildingNode::node_to_xml(XmlWriter& writer) const {
+    tree::check_node_write(writer.start_element(NODE_NAME, {}), NODE_NAME);
+    datamodel.node_to_xml(writer, "Datamodel");
+    results.node_to_xml(writer);
+    operation_child.node_to_xml(writer);
+    all_elements_child.node_to_xml(writer);
+    tree::check_node_write(writer.end_element(), NODE_NAME);
+}
+
+void BuildingNode::encode(json::Encoder& encoder) const {
+    encoder.emit_struct("BuildingNode", 5, [&] {
+        encoder.field("node_type", 0, node_type);
+        encoder.field("operation_child", 1, operation_child);
+        encoder.field("all_elements_child", 2, all_elements_child);
+        encoder.field("datamodel", 3, datamodel);
+        encoder.field("results", 4, results);
+    });
+}
+
+}  // namespace mirelo

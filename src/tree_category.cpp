@@ -1,0 +1,48 @@
+#include "tree_category.hpp"
+
+#include "tree.hpp"
+
+namespace mirelo {
+
+CategoryNode::CategoryNode(Category datamodel) : datamodel(std::move(datamodel)) {}
+
+void CategoryNode::add_child(ElementNode child) { children.push_back(std::move(child)); }
+
+Status CategoryNode::calculate(const Building& bld) {
+    for (ElementNode& child : children) {
+        if (Status error = child.calculate(bld)) return error;
+    }
+    return std::nullopt;
+}
+
+void CategoryNode::calculate_hierarchy_sums() {
+    for (ElementNode& child : children) {
+        child.calculate_hierarchy_sums();
+        (void)results.add_other_results(child.results);
+    }
+}
+
+void CategoryNode::print(int32_t level, bool recursive) const {
+    tree::common_print(level, recursive, datamodel.display_line());
+    if (!recursive) return;
+    for (const ElementNode& child : children) child.print(level + 1, true);
+}
+
+void CategoryNode::node_to_xml(XmlWriter& writer) const {
+    tree::check_node_write(writer.start_element(NODE_NAME, {}), NODE_NAME);
+    datamodel.node_to_xml(writer, "Datamodel");
+    results.node_to_xml(writer);
+    for (const ElementNode& child : children) child.node_to_xml(writer);
+    tree::check_node_write(writer.end_element(), NODE_NAME);
+}
+
+void CategoryNode::encode(json::Encoder& encoder) const {
+    encoder.emit_struct("CategoryNode", 4, [&] {
+        encoder.field("node_type", 0, node_type);
+        encoder.field("children", 1, children);
+        encoder.field("datamodel", 2, datamodel);
+        encoder.field("results", 3, results);
+    });
+}
+
+}  // namespace mirelo

@@ -1,0 +1,50 @@
+#include "tree_construction.hpp"
+
+#include "tree.hpp"
+
+namespace mirelo {
+
+ConstructionNode::ConstructionNode(Construction datamodel, Source source)
+    : datamodel(std::move(datamodel)), source(std::move(source)) {}
+
+void ConstructionNode::add_child(ProductNode child) { children.push_back(std::move(child)); }
+
+Status ConstructionNode::calculate(const Building& bld, const Element& elm) {
+    for (ProductNode& child : children) {
+        if (Status error = child.calculate(bld, elm, datamodel)) return error;
+    }
+    return std::nullopt;
+}
+
+void ConstructionNode::calculate_hierarchy_sums() {
+    for (ProductNode& child : children) {
+        child.calculate_hierarchy_sums();
+        (void)results.add_other_results(child.results);
+    }
+}
+
+void ConstructionNode::print(int32_t level, bool recursive) const {
+    tree::common_print(level, recursive, datamodel.display_line());
+    if (!recursive) return;
+    for (const ProductNode& child : children) child.print(level + 1, true);
+}
+
+void ConstructionNode::node_to_xml(XmlWriter& writer) const {
+    tree::check_node_write(writer.start_element(NODE_NAME, {}), NODE_NAME);
+    datamodel.node_to_xml(writer, "Datamodel");
+    results.node_to_xml(writer);
+    for (const ProductNode& child : children) child.node_to_xml(writer);
+    tree::check_node_write(writer.end_element(), NODE_NAME);
+}
+
+void ConstructionNode::encode(json::Encoder& encoder) const {
+    encoder.emit_struct("ConstructionNode", 5, [&] {
+        encoder.field("node_type", 0, node_type);
+        encoder.field("children", 1, children);
+        encoder.field("datamodel", 2, datamodel);
+        encoder.field("source", 3, source);
+        encoder.field("results", 4, results);
+    });
+}
+
+}  // namespace mirelo

@@ -1,0 +1,50 @@
+#include "tree_element.hpp"
+
+#include "tree.hpp"
+
+namespace mirelo {
+
+ElementNode::ElementNode(Element datamodel, Source source)
+    : datamodel(std::move(datamodel)), source(std::move(source)) {}
+
+void ElementNode::add_child(ConstructionNode child) { children.push_back(std::move(child)); }
+
+Status ElementNode::calculate(const Building& bld) {
+    for (ConstructionNode& child : children) {
+        if (Status error = child.calculate(bld, datamodel)) return error;
+    }
+    return std::nullopt;
+}
+
+void ElementNode::calculate_hierarchy_sums() {
+    for (ConstructionNode& child : children) {
+        child.calculate_hierarchy_sums();
+        (void)results.add_other_results(child.results);
+    }
+}
+
+void ElementNode::print(int32_t level, bool recursive) const {
+    tree::common_print(level, recursive, datamodel.display_line());
+    if (!recursive) return;
+    for (const ConstructionNode& child : children) child.print(level + 1, true);
+}
+
+void ElementNode::node_to_xml(XmlWriter& writer) const {
+    tree::check_node_write(writer.start_element(NODE_NAME, {}), NODE_NAME);
+    datamodel.node_to_xml(writer, "Datamodel");
+    results.node_to_xml(writer);
+    for (const ConstructionNode& child : children) child.node_to_xml(writer);
+    tree::check_node_write(writer.end_element(), NODE_NAME);
+}
+
+void ElementNode::encode(json::Encoder& encoder) const {
+    encoder.emit_struct("ElementNode", 5, [&] {
+        encoder.field("node_type", 0, node_type);
+        encoder.field("children", 1, children);
+        encoder.field("datamodel", 2, datamodel);
+        encoder.field("source", 3, source);
+        encoder.field("results", 4, results);
+    });
+}
+
+}  // namespace mirelo

@@ -1,0 +1,47 @@
+#include "tree_operation.hpp"
+
+#include "tree.hpp"
+
+namespace mirelo {
+
+OperationNode::OperationNode(Operation datamodel, OperationScenario scenario_model)
+    : datamodel(std::move(datamodel)), scenario_model(std::move(scenario_model)) {}
+
+void OperationNode::add_child(OperationUtilityNode child) { children.push_back(std::move(child)); }
+
+void OperationNode::calculate(const Building& bld) {
+    // A utility without data points has nothing to contribute; the other
+    // utility is calculated all the same.
+    for (OperationUtilityNode& child : children) (void)child.calculate(bld, datamodel);
+}
+
+void OperationNode::calculate_hierarchy_sums() {
+    for (const OperationUtilityNode& child : children) (void)results.add_other_results(child.results);
+}
+
+void OperationNode::print(int32_t level, bool recursive) const {
+    tree::common_print(level, recursive, datamodel.display_line());
+    tree::common_print(level, recursive, scenario_model.display_line());
+    if (!recursive) return;
+    for (const OperationUtilityNode& child : children) child.print(level + 1, true);
+}
+
+void OperationNode::node_to_xml(XmlWriter& writer) const {
+    tree::check_node_write(writer.start_element(NODE_NAME, {}), NODE_NAME);
+    datamodel.node_to_xml(writer, "Datamodel");
+    results.node_to_xml(writer);
+    for (const OperationUtilityNode& child : children) child.node_to_xml(writer);
+    tree::check_node_write(writer.end_element(), NODE_NAME);
+}
+
+void OperationNode::encode(json::Encoder& encoder) const {
+    encoder.emit_struct("OperationNode", 5, [&] {
+        encoder.field("node_type", 0, node_type);
+        encoder.field("children", 1, children);
+        encoder.field("datamodel", 2, datamodel);
+        encoder.field("scenario_model", 3, scenario_model);
+        encoder.field("results", 4, results);
+    });
+}
+
+}  // namespace mirelo

@@ -1,0 +1,33 @@
+#include "tree_operation_data_point.hpp"
+
+#include "tree.hpp"
+
+namespace mirelo {
+
+OperationDataPointNode::OperationDataPointNode(OperationDataPoint datamodel) : datamodel(std::move(datamodel)) {}
+
+void OperationDataPointNode::add_child(OperationIndicatorGroupNode child) { children.push_back(std::move(child)); }
+
+void OperationDataPointNode::print(int32_t level, bool recursive) const {
+    tree::common_print(level, recursive, datamodel.display_line());
+    if (!recursive) return;
+    for (const OperationIndicatorGroupNode& child : children) child.print(level + 1, true);
+}
+
+// Only ever dumped on its own, never as part of the tree, so a failed write
+// is not worth stopping for.
+void OperationDataPointNode::node_to_xml(XmlWriter& writer) const {
+    (void)writer.start_element(NODE_NAME, {});
+    for (const OperationIndicatorGroupNode& child : children) child.node_to_xml(writer);
+    (void)writer.end_element();
+}
+
+void OperationDataPointNode::encode(json::Encoder& encoder) const {
+    encoder.emit_struct("OperationDataPointNode", 3, [&] {
+        encoder.field("node_type", 0, node_type);
+        encoder.field("children", 1, children);
+        encoder.field("datamodel", 2, datamodel);
+    });
+}
+
+}  // namespace mirelo

@@ -1,0 +1,28 @@
+#include "tree_operation_indicator_group.hpp"
+
+#include "tree.hpp"
+
+namespace mirelo {
+
+OperationIndicatorGroupNode::OperationIndicatorGroupNode(OperationIndicatorGroup datamodel)
+    : datamodel(std::move(datamodel)) {}
+
+void OperationIndicatorGroupNode::print(int32_t level, bool recursive) const {
+    tree::common_print(level, recursive, datamodel.display_line());
+}
+
+// A bare element: the record has no XML form, and failures are ignored as
+// for the data point that holds it.
+void OperationIndicatorGroupNode::node_to_xml(XmlWriter& writer) const {
+    (void)writer.start_element(NODE_NAME, {});
+    (void)writer.end_element();
+}
+
+void OperationIndicatorGroupNode::encode(json::Encoder& encoder) const {
+    encoder.emit_struct("OperationIndicatorGroupNode", 2, [&] {
+        encoder.field("node_type", 0, node_type);
+        encoder.field("datamodel", 1, datamodel);
+    });
+}
+
+}  // namespace mirelo

@@ -1,0 +1,164 @@
+#include "tree_operation_utility.hpp"
+
+#include <algorithm>
+#include <array>
+
+#include "datamodel_stage.hpp"
+#include "tree.hpp"
+
+namespace mirelo {
+
+namespace {
+
+// The years of one walk, [from, to), as 64-bit numbers so that neither end
+// wraps: a walk starting above the 32-bit range is empty instead of
+// restarting at year 0.
+struct YearRange {
+    uint64_t from;
+    uint64_t to;
+};
+
+// Clips a walk to the years the per-year steps can write: those up to and
+// including the last year of the period. The later years would be visited
+// without effect, and a far-away data point would cost billions of steps.
+YearRange clip_to_period(YearRange range, uint32_t last_year) {
+    range.to = std::min<uint64_t>(range.to, uint64_t{last_year} + 1);
+    return range;
+}
+
+double indicator_value(const OperationDataPointNode& dp, std::string_view ind_key) {
+    std::optional<double> value = dp.children.front().datamodel.get_indicator(ind_key);
+    if (!value) fatal("unknown indicator \"" + std::string(ind_key) + "\"");
+    return *value;
+}
+
+uint32_t last_year_of_period(const Building& bld) {
+    return bld.initial_year + bld.calculation_timespan - 1;
+}
+
+}  // namespace
+
+OperationUtilityNode::OperationUtilityNode(OperationUtility datamodel, double amount)
+    : datamodel(std::move(datamodel)), amount(amount) {}
+
+void OperationUtilityNode::add_child(OperationDataPointNode child) { children.push_back(std::move(child)); }
+
+Status OperationUtilityNode::calculate(const Building& bld, const Operation& opr) {
+    if (children.empty()) {
+        return SharedError::missing_indicator_group("No data points for the utility (OperationUtility: " +
+                                                    std::to_string(datamodel.id) + ")");
+    }
+    TreeResultStage rs{std::string(STAGE_B6)};
+
+    const double consumption = datamodel.is_electricity ? opr.electricity_consumption : opr.heating_consumption;
+    const double usage_multiplier = consumption * bld.floor_area;
+    calc_usage_multiplier = usage_multiplier;
+
+    const uint32_t last_year = last_year_of_period(bld);
+    const uint32_t tail_end = bld.initial_year + bld.calculation_timespan + 1;
+    const OperationDataPointNode& first = children.front();
+    const OperationDataPointNode& last = children.back();
+
+    // Before the first data point its values hold unchanged.
+    const YearRange head = clip_to_period({bld.initial_year, first.datamodel.year}, last_year);
+    for (uint64_t y = head.from; y < head.to; ++y) {
+        calculate_at_data_point(bld, opr, first, static_cast<uint32_t>(y), usage_multiplier, rs);
+    }
+
+    for (size_t i = 0; i + 1 < children.size(); ++i) {
+        const OperationDataPointNode& dp1 = children[i];
+        const OperationDataPointNode& dp2 = children[i + 1];
+        calculate_at_data_point(bld, opr, dp1, dp1.datamodel.year, usage_multiplier, rs);
+        const YearRange between =
+            clip_to_period({uint64_t{dp1.datamodel.year} + 1, dp2.datamodel.year}, last_year);
+        for (uint64_t y = between.from; y < between.to; ++y) {
+            calculate_between_data_points(bld, opr, dp1, dp2, static_cast<uint32_t>(y), usage_multiplier, rs);
+        }
+    }
+
+    // From the last data point on its values hold unchanged.
+    const YearRange tail = clip_to_period({last.datamodel.year, tail_end}, last_year);
+    for (uint64_t y = tail.from; y < tail.to; ++y) {
+        calculate_at_data_point(bld, opr, last, static_cast<uint32_t>(y), usage_multiplier, rs);
+    }
+
+    results.stages.insert_or_assign(std::string(STAGE_B6), std::move(rs));
+    results.calculate_time_sum();
+    // Stage sums never fail.
+    (void)results.calculate_stage_sums();
+    return std::nullopt;
+}
+
+void OperationUtilityNode::calculate_at_data_point(const Building& bld, const Operation& /*opr*/,
+                                                   const OperationDataPointNode& dp, uint32_t cur_year,
+                                                   double usage_multiplier, TreeResultStage& rs) const {
+    if (cur_year > last_year_of_period(bld)) return;
+    if (dp.children.size() != 1) fatal("assertion failed: dp.children.len() == 1");
+    for (std::string_view ind_key : INDICATORS) {
+        const double x = indicator_value(dp, ind_key);
+        calculate_insert_result(ind_key, cur_year, x * usage_multiplier, rs);
+    }
+}
+
+void OperationUtilityNode::calculate_between_data_points(const Building& bld, const Operation& /*opr*/,
+                                                         const OperationDataPointNode& dp1,
+                                                         const OperationDataPointNode& dp2, uint32_t cur_year,
+                                                         double usage_multiplier, TreeResultStage& rs) const {
+    if (cur_year > last_year_of_period(bld)) return;
+    if (dp1.children.size() != 1) fatal("assertion failed: dp1.children.len() == 1");
+    if (dp2.children.size() != 1) fatal("assertion failed: dp2.children.len() == 1");
+    const uint32_t done = cur_year - dp1.datamodel.year;
+    const uint32_t span = dp2.datamodel.year - dp1.datamodel.year;
+    const double f = static_cast<double>(done) / static_cast<double>(span);
+    for (std::string_view ind_key : INDICATORS) {
+        const double x1 = indicator_value(dp1, ind_key);
+        const double x2 = indicator_value(dp2, ind_key);
+        // Each step rounded on its own (the build forbids contraction into
+        // fused multiply-adds), so the values match to the last bit.
+        const double diff = x2 - x1;
+        const double scaled = diff * f;
+        const double interpolated = scaled + x1;
+        const double value = interpolated * usage_multiplier;
+        calculate_insert_result(ind_key, cur_year, value, rs);
+    }
+}
+
+void OperationUtilityNode::calculate_insert_result(std::string_view ind_key, uint32_t year, double value,
+                                                   TreeResultStage& rs) const {
+    if (TreeResultIndicator* indicator = rs.indicators.find(ind_key)) {
+        indicator->years.insert_or_assign(year, TreeResultYear(year, value));
+        return;
+    }
+    TreeResultIndicator indicator{std::string(ind_key)};
+    indicator.years.insert_or_assign(year, TreeResultYear(year, value));
+    rs.indicators.insert_or_assign(std::string(ind_key), std::move(indicator));
+}
+
+void OperationUtilityNode::print(int32_t level, bool recursive) const {
+    tree::common_print(level, recursive, datamodel.display_line());
+    tree::common_print(level, recursive, "<Amount=\"" + real_display(amount) + "\">");
+    if (!recursive) return;
+    for (const OperationDataPointNode& child : children) child.print(level + 1, true);
+}
+
+void OperationUtilityNode::node_to_xml(XmlWriter& writer) const {
+    const std::array<XmlAttr, 1> attrs = {{{"calc_usage_multiplier", xml_value(calc_usage_multiplier)}}};
+    tree::check_node_write(writer.start_element(NODE_NAME, attrs), NODE_NAME);
+    datamodel.node_to_xml(writer, "Datamodel");
+    results.node_to_xml(writer);
+    // The data points stay out of the tree dump; they can be dumped on their own.
+    tree::check_node_write(writer.end_element(), NODE_NAME);
+}
+
+void OperationUtilityNode::encode(json::Encoder& encoder) const {
+    encoder.emit_struct("OperationUtilityNode", 6, [&] {
+        encoder.field("node_type", 0, node_type);
+        encoder.field("children", 1, children);
+        encoder.field("datamodel", 2, datamodel);
+        encoder.field("amount", 3, amount);
+        encoder.field("results", 4, results);
+        encoder.field("calc_usage_multiplier", 5, calc_usage_multiplier);
+    });
+}
+
+}  // namespace mirelo
