@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <exception>
 #include <memory>
@@ -21,6 +22,8 @@ namespace mirelo {
 namespace {
 
 constexpr int READ_BUFFER_SIZE = 8192;
+// Upper bound of one read while a huge token is pending.
+constexpr long long MAX_READ_CHUNK = 64ll << 20;
 
 // Separates namespace, local name and prefix in the names expat reports:
 // "uri\x01local\x01prefix", "uri\x01local" (default namespace) or "local".
@@ -105,19 +108,22 @@ public:
     // Reads the file to its end or its first reader error and returns the
     // database id current at that point. Fatal stops pass through.
     std::optional<uint32_t> read(int fd) {
+        long long fed = 0;
         for (;;) {
-            void* buffer = XML_GetBuffer(xml_.get(), READ_BUFFER_SIZE);
+            const int chunk = chunk_size(fed);
+            void* buffer = XML_GetBuffer(xml_.get(), chunk);
             if (!buffer) {
                 reader_error(XML_ErrorString(XML_GetErrorCode(xml_.get())));
                 break;
             }
-            ssize_t got = ::read(fd, buffer, READ_BUFFER_SIZE);
+            ssize_t got = ::read(fd, buffer, static_cast<size_t>(chunk));
             if (got < 0) {
                 if (errno == EINTR) continue;
                 reader_error(os_error_text(errno), &path_);
                 break;
             }
             const bool last = got == 0;
+            fed += got;
             const XML_Status status = XML_ParseBuffer(xml_.get(), static_cast<int>(got), last);
             if (pending_) std::rethrow_exception(pending_);
             if (status != XML_STATUS_OK) {
@@ -131,6 +137,17 @@ public:
     }
 
 private:
+    // Expat scans a token that is not complete yet again from its start with
+    // every further chunk, so a single huge attribute value read 8 KiB at a
+    // time would cost time quadratic in its length. While such a token is
+    // pending, read as much again as is pending: the rescans then add up to
+    // a constant factor of the token's length.
+    int chunk_size(long long fed) const {
+        const long long pending = fed - XML_GetCurrentByteIndex(xml_.get());
+        if (pending <= READ_BUFFER_SIZE) return READ_BUFFER_SIZE;
+        return static_cast<int>(std::min<long long>(pending, MAX_READ_CHUNK));
+    }
+
     static void XMLCALL on_start_element(void* user, const XML_Char* name, const XML_Char** atts) {
         static_cast<FileReader*>(user)->start_element(name, atts);
     }
