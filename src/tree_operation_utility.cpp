@@ -36,6 +36,27 @@ uint32_t last_year_of_period(const Building& bld) {
     return bld.initial_year + bld.calculation_timespan - 1;
 }
 
+// A period with no upper bound (initial year 0 and a time span of 0 wrap the
+// last year to the top of the range) together with a far-away data point
+// would ask for billions of yearly values: refuse such input clearly
+// instead of exhausting memory.
+constexpr uint64_t MAX_YEARS_PER_UTILITY = 1000000;
+
+uint64_t length(YearRange range) { return range.to > range.from ? range.to - range.from : 0; }
+
+void check_year_count(YearRange head, const std::vector<OperationDataPointNode>& points, uint32_t last_year,
+                      uint32_t tail_end) {
+    uint64_t years = length(head);
+    for (size_t i = 0; i + 1 < points.size(); ++i) {
+        years += 1 + length(clip_to_period({uint64_t{points[i].datamodel.year} + 1, points[i + 1].datamodel.year},
+                                           last_year));
+    }
+    years += length(clip_to_period({points.back().datamodel.year, tail_end}, last_year));
+    if (years > MAX_YEARS_PER_UTILITY) {
+        fatal("calculation period too long: " + std::to_string(years) + " yearly values for one utility");
+    }
+}
+
 }  // namespace
 
 OperationUtilityNode::OperationUtilityNode(OperationUtility datamodel, double amount)
@@ -61,6 +82,7 @@ Status OperationUtilityNode::calculate(const Building& bld, const Operation& opr
 
     // Before the first data point its values hold unchanged.
     const YearRange head = clip_to_period({bld.initial_year, first.datamodel.year}, last_year);
+    check_year_count(head, children, last_year, tail_end);
     for (uint64_t y = head.from; y < head.to; ++y) {
         calculate_at_data_point(bld, opr, first, static_cast<uint32_t>(y), usage_multiplier, rs);
     }

@@ -483,4 +483,18 @@ TEST(EnergyNodesJson, BuildingAndOperationNodesEncodeTheirMembersInOrder) {
 }
 
 }  // namespace
+TEST(OperationUtilityCalculation, UnboundedPeriodWithFarDataPointIsRefusedNotWalked) {
+    // Initial year 0 with a time span of 0 leaves the period without an upper
+    // bound; a data point at the top of the range would ask for four billion
+    // yearly values. The call must end quickly with a clear stop instead.
+    OperationUtilityNode node = make_utility(true, {{4294967295u, 1.0}});
+    try {
+        (void)node.calculate(make_building(0, 0, 1.0), make_operation(1.0, 0.0));
+        FAIL() << "expected a fatal stop";
+    } catch (const FatalStop& stop) {
+        EXPECT_NE(stop.message().find("calculation period too long"), std::string::npos);
+    }
+    EXPECT_TRUE(node.results.stages.empty());
+}
+
 }  // namespace mirelo

@@ -1,0 +1,66 @@
+/*
+ * mirelo: life-cycle assessment of a building, as a shared library.
+ *
+ * The whole interface is these two functions. A call reads a project XML
+ * file and any number of library XML files, calculates the environmental
+ * indicators of the project's first building over its calculation period,
+ * and returns the calculated tree as one compact JSON text.
+ */
+#ifndef MIRELO_H
+#define MIRELO_H
+
+#include <stddef.h>
+
+#define MIRELO_EXPORT __attribute__((visibility("default")))
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/*
+ * Runs one calculation, synchronously.
+ *
+ * input_xml_path:           NUL-terminated UTF-8 path of the project file.
+ * library_xml_paths:        array of library_xml_paths_length NUL-terminated
+ *                           UTF-8 paths of library files (the generic database
+ *                           among them), read in array order. May be NULL
+ *                           when library_xml_paths_length is 0.
+ * library_xml_paths_length: number of entries in library_xml_paths.
+ *
+ * The result is one of three kinds:
+ *   - the JSON text of the calculated tree (a calculation error of a product
+ *     is reported as one "Error: " line on standard error, and the partly
+ *     calculated tree is still returned);
+ *   - the empty text "" when the calculation stopped (unreadable or
+ *     inconsistent input, a missing record, a project without buildings);
+ *     the reason is written as one "Error: " line on standard error;
+ *   - NULL when the arguments themselves cannot be used: input_xml_path is
+ *     NULL or not valid UTF-8, library_xml_paths is NULL while the length is
+ *     not 0, or a library path is NULL or not valid UTF-8 (and, rarely, when
+ *     memory runs out). Nothing is read then; the reason goes to standard
+ *     error.
+ *
+ * Ownership: every non-NULL result, the empty text included, is allocated by
+ * the library and belongs to the caller, who must release it exactly once with
+ * free_string() below, never with the host's own free() or delete.
+ *
+ * Threads: each call creates one worker thread, runs on it and joins it before
+ * returning. Calls made at the same time from several threads are safe and
+ * share nothing.
+ */
+MIRELO_EXPORT const char* process_xml_file_to_json(const char* input_xml_path, const char* const* library_xml_paths,
+                                                   size_t library_xml_paths_length);
+
+/*
+ * Releases a text returned by process_xml_file_to_json(). NULL is accepted and
+ * does nothing. Any other pointer must come unchanged from
+ * process_xml_file_to_json() and must not have been released before. Safe to
+ * call from any thread.
+ */
+MIRELO_EXPORT void free_string(char* p);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* MIRELO_H */

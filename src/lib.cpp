@@ -1,0 +1,296 @@
+#include "lib.hpp"
+
+#include <cxxabi.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+#include "json.hpp"
+#include "mirelo.h"
+#include "shared_error.hpp"
+
+namespace mirelo {
+
+namespace {
+
+constexpr size_t WORKER_STACK_SIZE = 2 * 1024 * 1024;
+// Below this size the payload would sit in a write buffer until the file is
+// closed, where a failed write goes unnoticed; see write_payload_to_file.
+constexpr size_t WRITE_BUFFER_SIZE = 8192;
+
+// One diagnostic line goes out in a single write(2), so that lines of
+// concurrent calls never interleave within a line. Failures are ignored:
+// there is nowhere left to report them.
+void write_stderr_line(std::string_view line) {
+    std::string buffer;
+    buffer.reserve(line.size() + 1);
+    buffer.append(line);
+    buffer.push_back('\n');
+    const char* p = buffer.data();
+    size_t left = buffer.size();
+    while (left > 0) {
+        ssize_t n = ::write(STDERR_FILENO, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+}
+
+std::string os_error_text(int err) { return std::string(std::strerror(err)) + " (os error " + std::to_string(err) + ")"; }
+
+// Writes all of `data`, or returns the errno of the failed write.
+std::optional<int> write_all(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (n == 0) return EIO;
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return std::nullopt;
+}
+
+// Length of the longest prefix of `text` that is well-formed UTF-8: no
+// overlong forms, no surrogates, nothing above U+10FFFF.
+size_t valid_utf8_prefix(std::string_view text) {
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t len;
+        unsigned char lo = 0x80, hi = 0xBF;  // bounds of the second byte
+        if (c >= 0xC2 && c <= 0xDF) {
+            len = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            len = 3;
+            if (c == 0xE0) lo = 0xA0;
+            if (c == 0xED) hi = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            len = 4;
+            if (c == 0xF0) lo = 0x90;
+            if (c == 0xF4) hi = 0x8F;
+        } else {
+            return i;
+        }
+        if (i + 1 >= n || s[i + 1] < lo || s[i + 1] > hi) return i;
+        for (size_t k = 2; k < len; ++k) {
+            if (i + k >= n || (s[i + k] & 0xC0) != 0x80) return i;
+        }
+        i += len;
+    }
+    return n;
+}
+
+// The two-line report of a C argument that is not valid UTF-8.
+void report_invalid_utf8(std::string_view text, const char* what) {
+    write_stderr_line("Error: invalid utf-8: invalid byte near index " + std::to_string(valid_utf8_prefix(text)));
+    write_stderr_line("Error: " + SharedError::cffi_type_error(std::string("Error parsing ") + what).display());
+}
+
+bool is_valid_utf8(std::string_view text) { return valid_utf8_prefix(text) == text.size(); }
+
+// What the starter hands to the worker thread and gets back from it.
+struct WorkerJob {
+    std::string project_xml_path;
+    std::vector<std::string> lib_paths;
+    std::string output_path;
+    std::string result;
+};
+
+void* worker_main(void* arg) {
+    auto* job = static_cast<WorkerJob*>(arg);
+    // Nothing may leave the thread: an exception escaping a thread body
+    // would terminate the host. Every way out of `process` other than its
+    // return value becomes one line and the empty result.
+    try {
+        job->result = process(job->project_xml_path, job->lib_paths, job->output_path);
+    } catch (const FatalStop& stop) {
+        write_stderr_line(std::string("Error: fatal: ") + stop.what());
+    } catch (const std::bad_alloc&) {
+        write_stderr_line("Error: fatal: out of memory");
+    } catch (abi::__forced_unwind&) {
+        throw;  // thread cancellation must finish unwinding
+    } catch (const std::exception& e) {
+        write_stderr_line(std::string("Error: fatal: unexpected failure: ") + e.what());
+    } catch (...) {
+        write_stderr_line("Error: fatal: unexpected failure of an unknown kind");
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+Parser read_inputs(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths) {
+    Parser parser;
+    parser.parse_file(project_xml_path, true);
+    for (const std::string& path : library_xml_paths) parser.parse_file(path, false);
+    parser.assert_tables();
+    return parser;
+}
+
+RootNode build_tree(Parser parser) {
+    RootNode root;
+    root.from_parser(std::move(parser));
+    return root;
+}
+
+void calculate_first_building(RootNode& root) {
+    if (root.children.empty()) fatal("index out of bounds: the root has no building");
+    BuildingNode& building = root.children.front();
+    if (Status status = building.calculate()) {
+        // The partly calculated tree is still the result; its inner nodes
+        // stay without sums rather than holding sums of half the products.
+        write_stderr_line("Error: " + status->display());
+        return;
+    }
+    building.calculate_hierarchy_sums();
+}
+
+RootNode calculated_tree(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths) {
+    RootNode root = build_tree(read_inputs(project_xml_path, library_xml_paths));
+    calculate_first_building(root);
+    return root;
+}
+
+std::string encode_tree(const RootNode& root) {
+    auto encoded = json::encode(root);
+    if (!encoded) fatal("JSON encoding failed: " + std::string(json::error_name(encoded.error())));
+    return std::move(encoded.value());
+}
+
+std::string process(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths,
+                    const std::string& output_path) {
+    RootNode root = calculated_tree(project_xml_path, library_xml_paths);
+    std::string json = encode_tree(root);
+    if (!output_path.empty()) write_payload_to_file(json, output_path);
+    return json;
+}
+
+std::string safe_process(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths,
+                         const std::string& output_path) {
+    // The worker gets its own copies: it must not reach into the caller's
+    // objects, whatever happens to it.
+    WorkerJob job{project_xml_path, library_xml_paths, output_path, std::string()};
+
+    // std::thread cannot choose the stack size, and the platform default
+    // varies; the pipeline is sized for 2 MiB.
+    pthread_attr_t attr;
+    if (int rc = pthread_attr_init(&attr); rc != 0) {
+        write_stderr_line("Error: fatal: could not prepare the worker thread: " + os_error_text(rc));
+        return std::string();
+    }
+    int rc = pthread_attr_setstacksize(&attr, WORKER_STACK_SIZE);
+    pthread_t worker;
+    if (rc == 0) rc = pthread_create(&worker, &attr, &worker_main, &job);
+    pthread_attr_destroy(&attr);
+    if (rc != 0) {
+        write_stderr_line("Error: fatal: could not start the worker thread: " + os_error_text(rc));
+        return std::string();
+    }
+    // The worker uses `job` on this stack: a cancellation of the calling
+    // thread must not unwind it before the worker has ended.
+    int old_state;
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &old_state);
+    pthread_join(worker, nullptr);
+    pthread_setcancelstate(old_state, nullptr);
+    return std::move(job.result);
+}
+
+void write_payload_to_file(std::string payload, const std::string& file_path) {
+    int fd = ::open(file_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        int err = errno;
+        fatal("could not create output file " + file_path + ": " + os_error_text(err));
+    }
+    // A payload that fills the write buffer is written at once and a failure
+    // is fatal; a shorter one would only reach the file when the buffer is
+    // flushed at closing, where a failure is not reported.
+    std::optional<int> failed = write_all(fd, payload);
+    ::close(fd);
+    if (failed && payload.size() >= WRITE_BUFFER_SIZE) {
+        fatal("could not write output file " + file_path + ": " + os_error_text(*failed));
+    }
+}
+
+}  // namespace mirelo
+
+namespace {
+
+// A malloc'd NUL-terminated copy, so that free_string can release it with free().
+const char* c_copy(const std::string& text) {
+    auto* out = static_cast<char*>(std::malloc(text.size() + 1));
+    if (!out) return nullptr;
+    std::memcpy(out, text.data(), text.size());
+    out[text.size()] = '\0';
+    return out;
+}
+
+}  // namespace
+
+extern "C" MIRELO_EXPORT const char* process_xml_file_to_json(const char* input_xml_path,
+                                                              const char* const* library_xml_paths,
+                                                              size_t library_xml_paths_length) {
+    using mirelo::write_stderr_line;
+    try {
+        if (input_xml_path == nullptr) {
+            write_stderr_line("Error: input_xml_path is null");
+            return nullptr;
+        }
+        std::string project(input_xml_path);
+        if (!mirelo::is_valid_utf8(project)) {
+            mirelo::report_invalid_utf8(project, "input_xml_path");
+            return nullptr;
+        }
+        if (library_xml_paths == nullptr && library_xml_paths_length > 0) {
+            write_stderr_line("Error: library_xml_paths is null but library_xml_paths_length is " +
+                              std::to_string(library_xml_paths_length));
+            return nullptr;
+        }
+        // All paths are checked before any file is read: a bad argument
+        // never costs a half-run pipeline.
+        std::vector<std::string> libraries;
+        libraries.reserve(library_xml_paths_length);
+        for (size_t i = 0; i < library_xml_paths_length; ++i) {
+            const char* path = library_xml_paths[i];
+            if (path == nullptr) {
+                write_stderr_line("Error: library_xml_paths[" + std::to_string(i) + "] is null");
+                return nullptr;
+            }
+            libraries.emplace_back(path);
+            if (!mirelo::is_valid_utf8(libraries.back())) {
+                mirelo::report_invalid_utf8(libraries.back(), "library_xml_paths");
+                return nullptr;
+            }
+        }
+        std::string result = mirelo::safe_process(project, libraries, std::string());
+        const char* out = c_copy(result);
+        if (!out) write_stderr_line("Error: out of memory for the result");
+        return out;
+    } catch (abi::__forced_unwind&) {
+        throw;
+    } catch (...) {
+        write_stderr_line("Error: could not run the calculation: out of memory");
+        return nullptr;
+    }
+}
+
+extern "C" MIRELO_EXPORT void free_string(char* p) {
+    // free() ignores NULL; the pointer came from malloc in c_copy.
+    std::free(p);
+}

@@ -1,0 +1,28 @@
+/* The public header used from C: it must compile as C with strict
+ * prototypes, and both functions must link against the shared library. */
+#include <stdio.h>
+#include <string.h>
+
+#include "mirelo.h"
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        fprintf(stderr, "usage: %s PROJECT.xml LIBRARY.xml\n", argv[0]);
+        return 2;
+    }
+    const char* libraries[1];
+    libraries[0] = argv[2];
+    const char* json = process_xml_file_to_json(argv[1], libraries, 1);
+    if (json == NULL) {
+        fprintf(stderr, "null result\n");
+        return 1;
+    }
+    int ok = strncmp(json, "{\"node_type\":\"Root\"", 19) == 0;
+    free_string((char*)json);
+    free_string(NULL);
+    if (!ok) {
+        fprintf(stderr, "unexpected result\n");
+        return 1;
+    }
+    return 0;
+}

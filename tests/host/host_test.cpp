@@ -1,0 +1,131 @@
+// The library as a host sees it: loaded at run time, reached only through
+// the two exported C functions.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "mirelo.h"
+
+namespace {
+
+using ProcessFn = decltype(&process_xml_file_to_json);
+using FreeFn = decltype(&free_string);
+
+struct Library {
+    void* handle = nullptr;
+    ProcessFn process = nullptr;
+    FreeFn free = nullptr;
+
+    Library() {
+        handle = dlopen(MIRELO_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        if (!handle) return;
+        process = reinterpret_cast<ProcessFn>(dlsym(handle, "process_xml_file_to_json"));
+        free = reinterpret_cast<FreeFn>(dlsym(handle, "free_string"));
+    }
+    ~Library() {
+        if (handle) dlclose(handle);
+    }
+};
+
+class HostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(lib_.handle, nullptr) << dlerror();
+        ASSERT_NE(lib_.process, nullptr);
+        ASSERT_NE(lib_.free, nullptr);
+    }
+
+    // Null result kept apart from the empty text.
+    struct Result {
+        bool null = true;
+        std::string text;
+    };
+    Result call(const char* project, const std::vector<const char*>& libraries) {
+        const char* out = lib_.process(project, libraries.data(), libraries.size());
+        Result result;
+        if (out) {
+            result.null = false;
+            result.text = out;
+            lib_.free(const_cast<char*>(out));
+        }
+        return result;
+    }
+
+    Library lib_;
+};
+
+// What the body writes to standard error.
+std::string capture_stderr(const std::function<void()>& body) {
+    std::fflush(stderr);
+    char name[] = "/tmp/mirelo-host-XXXXXX";
+    int tmp = mkstemp(name);
+    int saved = dup(2);
+    dup2(tmp, 2);
+    body();
+    dup2(saved, 2);
+    close(saved);
+    close(tmp);
+    std::ifstream in(name, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    unlink(name);
+    return ss.str();
+}
+
+const std::string PROJECT = std::string(MIRELO_EXAMPLES_DIR) + "/project.xml";
+const std::string GENERIC = std::string(MIRELO_EXAMPLES_DIR) + "/generic_db.xml";
+
+TEST_F(HostTest, InvalidUtf8ProjectPathGivesNullAndTwoLines) {
+    Result result;
+    result.null = false;
+    std::string err = capture_stderr([&] { result = call("abc\xff/project.xml", {GENERIC.c_str()}); });
+    EXPECT_TRUE(result.null);
+    EXPECT_EQ(err, "Error: invalid utf-8: invalid byte near index 3\nError: Error parsing input_xml_path\n");
+}
+
+TEST_F(HostTest, MissingProjectFileGivesEmptyText) {
+    const char* out = reinterpret_cast<const char*>(1);
+    std::string err = capture_stderr([&] {
+        out = lib_.process("/nonexistent/mirelo/project.xml", nullptr, 0);
+    });
+    ASSERT_NE(out, nullptr);
+    EXPECT_STREQ(out, "");
+    lib_.free(const_cast<char*>(out));
+    EXPECT_EQ(err.rfind("Error: ", 0), 0u) << err;
+    EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+
+    lib_.free(nullptr);
+}
+
+TEST_F(HostTest, ConcurrentCallsMatchASequentialCall) {
+    const std::vector<const char*> libraries = {GENERIC.c_str()};
+    Result expected = call(PROJECT.c_str(), libraries);
+    ASSERT_FALSE(expected.null);
+    ASSERT_FALSE(expected.text.empty());
+    EXPECT_EQ(expected.text.front(), '{');
+
+    constexpr int THREADS = 8;
+    std::vector<Result> results(THREADS);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < THREADS; ++i) {
+        threads.emplace_back([&, i] { results[i] = call(PROJECT.c_str(), libraries); });
+    }
+    for (auto& t : threads) t.join();
+    for (int i = 0; i < THREADS; ++i) {
+        EXPECT_FALSE(results[i].null) << i;
+        EXPECT_EQ(results[i].text, expected.text) << i;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,120 @@
+// mirelo-calc: runs one calculation from the command line.
+//
+//   mirelo-calc PROJECT.xml [LIBRARY.xml ...]
+//       writes the JSON result and a line feed to standard output, through
+//       the exported C interface exactly as a host would call it;
+//   mirelo-calc --dump-text PROJECT.xml [LIBRARY.xml ...]
+//   mirelo-calc --dump-xml FILE PROJECT.xml [LIBRARY.xml ...]
+//       calculate the same tree and write it as a text dump to standard
+//       output, or as an XML dump to FILE, instead of the JSON.
+//
+// Exit status: 0 success, 1 the calculation stopped (empty result), 2 the
+// arguments were refused (null result), 64 bad usage.
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "lib.hpp"
+#include "mirelo.h"
+#include "shared_error.hpp"
+#include "tree.hpp"
+
+namespace {
+
+constexpr int EXIT_STOPPED = 1;
+constexpr int EXIT_REFUSED = 2;
+constexpr int EXIT_USAGE = 64;
+
+void usage(const char* argv0) {
+    std::fprintf(stderr,
+                 "usage: %s [--dump-text] [--dump-xml FILE] PROJECT.xml [LIBRARY.xml ...]\n"
+                 "  without options: the JSON result on standard output\n"
+                 "  --dump-text:     a text dump of the calculated tree on standard output\n"
+                 "  --dump-xml FILE: an XML dump of the calculated tree into FILE\n",
+                 argv0);
+}
+
+int run_json(const std::string& project, const std::vector<std::string>& libraries) {
+    std::vector<const char*> paths;
+    paths.reserve(libraries.size());
+    for (const std::string& path : libraries) paths.push_back(path.c_str());
+    const char* result = process_xml_file_to_json(project.c_str(), paths.data(), paths.size());
+    if (result == nullptr) return EXIT_REFUSED;
+    size_t length = std::strlen(result);
+    bool written = length == 0 || (std::fwrite(result, 1, length, stdout) == length &&
+                                   std::fputc('\n', stdout) != EOF && std::fflush(stdout) == 0);
+    free_string(const_cast<char*>(result));
+    if (!written) {
+        std::perror("mirelo-calc: writing the result");
+        return EXIT_STOPPED;
+    }
+    return length == 0 ? EXIT_STOPPED : 0;
+}
+
+// The dumps run on this thread, outside the worker guard of the C entry, so
+// their stops are caught here.
+int run_dumps(const std::string& project, const std::vector<std::string>& libraries, bool dump_text,
+              const std::optional<std::string>& dump_xml) {
+    try {
+        mirelo::RootNode root = mirelo::calculated_tree(project, libraries);
+        if (dump_text) {
+            root.print(0, true);
+            if (std::fflush(stdout) != 0) mirelo::fatal("failed printing to stdout");
+        }
+        if (dump_xml) {
+            auto file = mirelo::tree::create_output_file(*dump_xml);
+            auto writer = mirelo::tree::create_xml_writer(*file);
+            root.node_to_xml(*writer);
+            writer.reset();
+            file->close();
+            if (file->fail()) mirelo::fatal("failed writing " + *dump_xml);
+        }
+        return 0;
+    } catch (const mirelo::FatalStop& stop) {
+        std::fprintf(stderr, "Error: fatal: %s\n", stop.what());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "Error: fatal: unexpected failure: %s\n", e.what());
+    }
+    return EXIT_STOPPED;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool dump_text = false;
+    std::optional<std::string> dump_xml;
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--dump-text") {
+            dump_text = true;
+        } else if (arg == "--dump-xml") {
+            if (i + 1 >= argc) {
+                usage(argv[0]);
+                return EXIT_USAGE;
+            }
+            dump_xml = argv[++i];
+        } else if (arg == "-h" || arg == "--help") {
+            usage(argv[0]);
+            return 0;
+        } else if (arg == "--") {
+            for (++i; i < argc; ++i) files.emplace_back(argv[i]);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            usage(argv[0]);
+            return EXIT_USAGE;
+        } else {
+            files.push_back(std::move(arg));
+        }
+    }
+    if (files.empty()) {
+        usage(argv[0]);
+        return EXIT_USAGE;
+    }
+    std::string project = files.front();
+    std::vector<std::string> libraries(files.begin() + 1, files.end());
+    if (dump_text || dump_xml) return run_dumps(project, libraries, dump_text, dump_xml);
+    return run_json(project, libraries);
+}
