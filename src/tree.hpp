@@ -74,6 +74,33 @@ std::unique_ptr<std::ofstream> create_output_file(const std::string& output_path
 // An XML event writer over that file, with the XML declaration written.
 std::unique_ptr<XmlWriter> create_xml_writer(std::ofstream& output_file);
 
+// Shared steps of the inner node types' walks.
+
+// Calculates each child in order; the first error ends the walk and is returned.
+template <class Children, class... Args>
+Status calculate_children(Children& children, const Args&... args) {
+    for (auto& child : children) {
+        if (Status error = child.calculate(args...)) return error;
+    }
+    return std::nullopt;
+}
+
+// Completes each child's own sums, then adds the child's results into `results`.
+template <class Children>
+void sum_children(TreeResults& results, Children& children) {
+    for (auto& child : children) {
+        child.calculate_hierarchy_sums();
+        // Adding results never fails.
+        (void)results.add_other_results(child.results);
+    }
+}
+
+// Dumps each child one level deeper.
+template <class Children>
+void print_children(const Children& children, int32_t level) {
+    for (const auto& child : children) child.print(level + 1, true);
+}
+
 // Fatal stop for a node or result element whose write failed.
 void check_node_write(const XmlStatus& status, std::string_view element);
 

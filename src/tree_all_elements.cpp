@@ -7,23 +7,16 @@ namespace mirelo {
 void AllElementsNode::add_child(SuperCategoryNode child) { children.push_back(std::move(child)); }
 
 Status AllElementsNode::calculate(const Building& bld) {
-    for (SuperCategoryNode& child : children) {
-        if (Status error = child.calculate(bld)) return error;
-    }
-    return std::nullopt;
+    return tree::calculate_children(children, bld);
 }
 
 void AllElementsNode::calculate_hierarchy_sums() {
-    for (SuperCategoryNode& child : children) {
-        child.calculate_hierarchy_sums();
-        (void)results.add_other_results(child.results);
-    }
+    tree::sum_children(results, children);
 }
 
 void AllElementsNode::print(int32_t level, bool recursive) const {
     tree::common_print(level, recursive, NODE_NAME);
-    if (!recursive) return;
-    for (const SuperCategoryNode& child : children) child.print(level + 1, true);
+    if (recursive) tree::print_children(children, level);
 }
 
 void AllElementsNode::node_to_xml(XmlWriter& writer) const {

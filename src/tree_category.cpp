@@ -9,23 +9,16 @@ CategoryNode::CategoryNode(Category datamodel) : datamodel(std::move(datamodel))
 void CategoryNode::add_child(ElementNode child) { children.push_back(std::move(child)); }
 
 Status CategoryNode::calculate(const Building& bld) {
-    for (ElementNode& child : children) {
-        if (Status error = child.calculate(bld)) return error;
-    }
-    return std::nullopt;
+    return tree::calculate_children(children, bld);
 }
 
 void CategoryNode::calculate_hierarchy_sums() {
-    for (ElementNode& child : children) {
-        child.calculate_hierarchy_sums();
-        (void)results.add_other_results(child.results);
-    }
+    tree::sum_children(results, children);
 }
 
 void CategoryNode::print(int32_t level, bool recursive) const {
     tree::common_print(level, recursive, datamodel.display_line());
-    if (!recursive) return;
-    for (const ElementNode& child : children) child.print(level + 1, true);
+    if (recursive) tree::print_children(children, level);
 }
 
 void CategoryNode::node_to_xml(XmlWriter& writer) const {

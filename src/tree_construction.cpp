@@ -10,23 +10,16 @@ ConstructionNode::ConstructionNode(Construction datamodel, Source source)
 void ConstructionNode::add_child(ProductNode child) { children.push_back(std::move(child)); }
 
 Status ConstructionNode::calculate(const Building& bld, const Element& elm) {
-    for (ProductNode& child : children) {
-        if (Status error = child.calculate(bld, elm, datamodel)) return error;
-    }
-    return std::nullopt;
+    return tree::calculate_children(children, bld, elm, datamodel);
 }
 
 void ConstructionNode::calculate_hierarchy_sums() {
-    for (ProductNode& child : children) {
-        child.calculate_hierarchy_sums();
-        (void)results.add_other_results(child.results);
-    }
+    tree::sum_children(results, children);
 }
 
 void ConstructionNode::print(int32_t level, bool recursive) const {
     tree::common_print(level, recursive, datamodel.display_line());
-    if (!recursive) return;
-    for (const ProductNode& child : children) child.print(level + 1, true);
+    if (recursive) tree::print_children(children, level);
 }
 
 void ConstructionNode::node_to_xml(XmlWriter& writer) const {

@@ -10,23 +10,16 @@ ElementNode::ElementNode(Element datamodel, Source source)
 void ElementNode::add_child(ConstructionNode child) { children.push_back(std::move(child)); }
 
 Status ElementNode::calculate(const Building& bld) {
-    for (ConstructionNode& child : children) {
-        if (Status error = child.calculate(bld, datamodel)) return error;
-    }
-    return std::nullopt;
+    return tree::calculate_children(children, bld, datamodel);
 }
 
 void ElementNode::calculate_hierarchy_sums() {
-    for (ConstructionNode& child : children) {
-        child.calculate_hierarchy_sums();
-        (void)results.add_other_results(child.results);
-    }
+    tree::sum_children(results, children);
 }
 
 void ElementNode::print(int32_t level, bool recursive) const {
     tree::common_print(level, recursive, datamodel.display_line());
-    if (!recursive) return;
-    for (const ConstructionNode& child : children) child.print(level + 1, true);
+    if (recursive) tree::print_children(children, level);
 }
 
 void ElementNode::node_to_xml(XmlWriter& writer) const {

@@ -22,8 +22,7 @@ void OperationNode::calculate_hierarchy_sums() {
 void OperationNode::print(int32_t level, bool recursive) const {
     tree::common_print(level, recursive, datamodel.display_line());
     tree::common_print(level, recursive, scenario_model.display_line());
-    if (!recursive) return;
-    for (const OperationUtilityNode& child : children) child.print(level + 1, true);
+    if (recursive) tree::print_children(children, level);
 }
 
 void OperationNode::node_to_xml(XmlWriter& writer) const {

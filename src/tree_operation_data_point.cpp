@@ -10,8 +10,7 @@ void OperationDataPointNode::add_child(OperationIndicatorGroupNode child) { chil
 
 void OperationDataPointNode::print(int32_t level, bool recursive) const {
     tree::common_print(level, recursive, datamodel.display_line());
-    if (!recursive) return;
-    for (const OperationIndicatorGroupNode& child : children) child.print(level + 1, true);
+    if (recursive) tree::print_children(children, level);
 }
 
 // Only ever dumped on its own, never as part of the tree, so a failed write

@@ -159,8 +159,7 @@ void OperationUtilityNode::calculate_insert_result(std::string_view ind_key, uin
 void OperationUtilityNode::print(int32_t level, bool recursive) const {
     tree::common_print(level, recursive, datamodel.display_line());
     tree::common_print(level, recursive, "<Amount=\"" + real_display(amount) + "\">");
-    if (!recursive) return;
-    for (const OperationDataPointNode& child : children) child.print(level + 1, true);
+    if (recursive) tree::print_children(children, level);
 }
 
 void OperationUtilityNode::node_to_xml(XmlWriter& writer) const {

@@ -91,8 +91,7 @@ void ProductNode::calculate_hierarchy_sums() {
 void ProductNode::print(int32_t level, bool recursive) const {
     tree::common_print(level, recursive, datamodel.display_line());
     tree::common_print(level, recursive, linkmodel.display_line());
-    if (!recursive) return;
-    for (const StageNode& child : children) child.print(level + 1, true);
+    if (recursive) tree::print_children(children, level);
 }
 
 void ProductNode::node_to_xml(XmlWriter& writer) const {

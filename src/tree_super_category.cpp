@@ -9,23 +9,16 @@ SuperCategoryNode::SuperCategoryNode(SuperCategory datamodel) : datamodel(std::m
 void SuperCategoryNode::add_child(CategoryNode child) { children.push_back(std::move(child)); }
 
 Status SuperCategoryNode::calculate(const Building& bld) {
-    for (CategoryNode& child : children) {
-        if (Status error = child.calculate(bld)) return error;
-    }
-    return std::nullopt;
+    return tree::calculate_children(children, bld);
 }
 
 void SuperCategoryNode::calculate_hierarchy_sums() {
-    for (CategoryNode& child : children) {
-        child.calculate_hierarchy_sums();
-        (void)results.add_other_results(child.results);
-    }
+    tree::sum_children(results, children);
 }
 
 void SuperCategoryNode::print(int32_t level, bool recursive) const {
     tree::common_print(level, recursive, datamodel.display_line());
-    if (!recursive) return;
-    for (const CategoryNode& child : children) child.print(level + 1, true);
+    if (recursive) tree::print_children(children, level);
 }
 
 void SuperCategoryNode::node_to_xml(XmlWriter& writer) const {

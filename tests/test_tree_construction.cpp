@@ -4,8 +4,13 @@
 
 #include <fstream>
 #include <functional>
+#include <optional>
+#include <span>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "json.hpp"
@@ -262,23 +267,15 @@ std::string data_point_rows(const OperationUtilityNode& utility) {
     return s;
 }
 
-const std::string ELEMENT_BRANCH =
-    // Super categories by order: G2 (1), G1 (2), G4 (3).
-    "SG2[CG3[E5:5[K5:2[P5:2/5:4[]]]]]"
-    "SG1["
-    "CG1["
-    "E5:4[K5:1[P5:1/5:2[T5:1/5:3@5:6$5:1 T5:2/5:2@5:6$5:1 T5:1/5:1@5:6$5:1 ]"
-    "P5:1/5:1[T5:1/5:3@5:6$5:1 T5:2/5:2@5:6$5:1 T5:1/5:1@5:6$5:1 ]]]"
-    "E5:1[K5:1[P5:1/5:2[T5:1/5:3@5:6$5:1 T5:2/5:2@5:6$5:1 T5:1/5:1@5:6$5:1 ]"
-    "P5:1/5:1[T5:1/5:3@5:6$5:1 T5:2/5:2@5:6$5:1 T5:1/5:1@5:6$5:1 ]]]"
-    "E5:6[K5:1[P5:1/5:2[T5:1/5:3@5:6$5:1 T5:2/5:2@5:6$5:1 T5:1/5:1@5:6$5:1 ]"
-    "P5:1/5:1[T5:1/5:3@5:6$5:1 T5:2/5:2@5:6$5:1 T5:1/5:1@5:6$5:1 ]]]"
-    "E5:0[K5:1[P5:1/5:2[T5:1/5:3@5:6$5:1 T5:2/5:2@5:6$5:1 T5:1/5:1@5:6$5:1 ]"
-    "P5:1/5:1[T5:1/5:3@5:6$5:1 T5:2/5:2@5:6$5:1 T5:1/5:1@5:6$5:1 ]]]"
-    "]"
-    "CG2[]"
-    "]"
-    "SG4[]";
+// Construction P:1 holds product P:1 twice (links by order: 5:2, 5:1), each
+// with its stages in bytewise code order ("C3", "a1_3", "c3").
+const std::string STAGES = "T5:1/5:3@5:6$5:1 T5:2/5:2@5:6$5:1 T5:1/5:1@5:6$5:1 ";
+const std::string CONSTRUCTION_1 = "K5:1[P5:1/5:2[" + STAGES + "]P5:1/5:1[" + STAGES + "]]";
+// Super categories by order: G2 (1), G1 (2), G4 (3); elements by order, ties in table order.
+const std::string ELEMENT_BRANCH = "SG2[CG3[E5:5[K5:2[P5:2/5:4[]]]]]"
+                                   "SG1[CG1[E5:4[" + CONSTRUCTION_1 + "]E5:1[" + CONSTRUCTION_1 + "]E5:6[" +
+                                   CONSTRUCTION_1 + "]E5:0[" + CONSTRUCTION_1 + "]]CG2[]]"
+                                   "SG4[]";
 
 TEST(TreeConstruction, BuildsEveryBuildingWithItsBranches) {
     RootNode root = build(World());
