@@ -15,8 +15,8 @@ struct EscapeTable {
     constexpr EscapeTable() {
         for (int c = 0; c < 0x20; ++c) code[c] = 'u';
         code[0x7f] = 'u';
-        code['"'] = '"';
-        code['\\'] = '\\';
+        code[static_cast<unsigned char>('"')] = '"';
+        code[static_cast<unsigned char>('\\')] = '\\';
         code[0x08] = 'b';
         code[0x09] = 't';
         code[0x0a] = 'n';

@@ -123,6 +123,19 @@ public:
         else if constexpr (Encodable<U>) v.encode(*this);
         else value_special(v);
     }
+    // A map: its entries in the map's iteration order, each key (text or
+    // integer, quoted by the map-key flag) followed by its value.
+    template <class Map>
+    void map(const Map& entries) {
+        emit_map(entries.size(), [&] {
+            size_t i = 0;
+            for (const auto& entry : entries) {
+                emit_map_elt_key(i, [&] { value(entry.first); });
+                emit_map_elt_val(i, [&] { value(entry.second); });
+                ++i;
+            }
+        });
+    }
     // One member of an object: emit_struct_field with `value(v)`.
     template <class T>
     void field(std::string_view name, size_t idx, const T& v) {

@@ -140,7 +140,16 @@ Parser read_inputs(const std::string& project_xml_path, const std::vector<std::s
     Parser parser;
     parser.parse_file(project_xml_path, true);
     for (const std::string& path : library_xml_paths) parser.parse_file(path, false);
-    parser.assert_tables();
+    try {
+        parser.assert_tables();
+    } catch (FatalStop& stop) {
+        // The check concerns the files as a whole: name them all.
+        std::string files = "project " + project_xml_path;
+        if (library_xml_paths.empty()) files += ", no library files";
+        for (const std::string& path : library_xml_paths) files += ", library " + path;
+        stop.add_context(files);
+        throw;
+    }
     return parser;
 }
 

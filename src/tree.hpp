@@ -35,6 +35,11 @@ inline constexpr std::array<std::string_view, 7> STAGE_HIERARCHY_LIST = {STAGE_A
                                                                          STAGE_C4,   STAGE_D,  STAGE_SUM};
 // The year key of an indicator's total over all years.
 inline constexpr uint32_t FINAL_YEAR = 9999;
+// Most yearly values one result may hold. Real calculation periods span
+// decades; a period of hundreds of thousands of years (or one without an
+// upper bound, which the 32-bit year arithmetic allows) would exhaust the
+// host's memory, so such input ends the call with a clear stop instead.
+inline constexpr uint64_t MAX_YEARLY_VALUES = 10000;
 
 // What every node type offers: the text dump and the XML dump of itself
 // and its subtree. Both only read the tree.

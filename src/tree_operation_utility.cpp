@@ -36,14 +36,11 @@ uint32_t last_year_of_period(const Building& bld) {
     return bld.initial_year + bld.calculation_timespan - 1;
 }
 
-// A period with no upper bound (initial year 0 and a time span of 0 wrap the
-// last year to the top of the range) together with a far-away data point
-// would ask for billions of yearly values: refuse such input clearly
-// instead of exhausting memory.
-constexpr uint64_t MAX_YEARS_PER_UTILITY = 1000000;
-
 uint64_t length(YearRange range) { return range.to > range.from ? range.to - range.from : 0; }
 
+// Stops before any year is written when the walks would write more yearly
+// values than a result may hold (an unbounded period with a far-away data
+// point asks for billions).
 void check_year_count(YearRange head, const std::vector<OperationDataPointNode>& points, uint32_t last_year,
                       uint32_t tail_end) {
     uint64_t years = length(head);
@@ -52,7 +49,7 @@ void check_year_count(YearRange head, const std::vector<OperationDataPointNode>&
                                            last_year));
     }
     years += length(clip_to_period({points.back().datamodel.year, tail_end}, last_year));
-    if (years > MAX_YEARS_PER_UTILITY) {
+    if (years > MAX_YEARLY_VALUES) {
         fatal("calculation period too long: " + std::to_string(years) + " yearly values for one utility");
     }
 }

@@ -57,16 +57,7 @@ void TreeResultIndicator::encode(json::Encoder& encoder) const {
     encoder.emit_struct("TreeResultIndicator", 3, [&] {
         encoder.field("node_type", 0, node_type);
         encoder.field("indicator", 1, indicator);
-        encoder.emit_struct_field("years", 2, [&] {
-            encoder.emit_map(years.size(), [&] {
-                size_t i = 0;
-                for (const auto& [year, entry] : years) {
-                    encoder.emit_map_elt_key(i, [&] { encoder.emit_u32(year); });
-                    encoder.emit_map_elt_val(i, [&] { entry.encode(encoder); });
-                    ++i;
-                }
-            });
-        });
+        encoder.emit_struct_field("years", 2, [&] { encoder.map(years); });
     });
 }
 

@@ -66,16 +66,7 @@ void TreeResultStage::encode(json::Encoder& encoder) const {
     encoder.emit_struct("TreeResultStage", 3, [&] {
         encoder.field("node_type", 0, node_type);
         encoder.field("stage", 1, stage);
-        encoder.emit_struct_field("indicators", 2, [&] {
-            encoder.emit_map(indicators.size(), [&] {
-                size_t i = 0;
-                for (const auto& [name, indicator] : indicators) {
-                    encoder.emit_map_elt_key(i, [&] { encoder.emit_str(name); });
-                    encoder.emit_map_elt_val(i, [&] { indicator.encode(encoder); });
-                    ++i;
-                }
-            });
-        });
+        encoder.emit_struct_field("indicators", 2, [&] { encoder.map(indicators); });
     });
 }
 

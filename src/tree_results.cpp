@@ -67,16 +67,7 @@ Status TreeResults::add_other_results(const TreeResults& other_results) {
 void TreeResults::encode(json::Encoder& encoder) const {
     encoder.emit_struct("TreeResults", 4, [&] {
         encoder.field("node_type", 0, node_type);
-        encoder.emit_struct_field("stages", 1, [&] {
-            encoder.emit_map(stages.size(), [&] {
-                size_t i = 0;
-                for (const auto& [name, stage] : stages) {
-                    encoder.emit_map_elt_key(i, [&] { encoder.emit_str(name); });
-                    encoder.emit_map_elt_val(i, [&] { stage.encode(encoder); });
-                    ++i;
-                }
-            });
-        });
+        encoder.emit_struct_field("stages", 1, [&] { encoder.map(stages); });
         encoder.field("weight", 2, weight);
         encoder.field("demo_weight", 3, demo_weight);
     });

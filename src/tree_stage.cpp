@@ -88,6 +88,10 @@ Status StageNode::calculate(const Building& bld, const Element& elm, const Const
             replaced ? std::min<uint64_t>(first_year + (timespan - unreplaced), std::numeric_limits<uint32_t>::max())
                      : 0;
         const size_t count = replaced && last_year >= first_year + lifespan ? (last_year - first_year) / lifespan : 0;
+        if (count > MAX_YEARLY_VALUES) {
+            fatal("calculation period too long: " + std::to_string(count) + " replacements of product link " +
+                  prd_link.link.to_string());
+        }
         for (size_t i = 0; i < INDICATORS.size(); ++i) {
             TreeResultIndicator indicator{std::string(INDICATORS[i])};
             if (replaced) {

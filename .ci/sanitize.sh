@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds everything with AddressSanitizer and UndefinedBehaviorSanitizer
+# (MIRELO_SANITIZE, which also makes every report fatal) in a build directory
+# of its own and runs the whole test suite there. Any sanitizer report fails
+# the run.
+#
+#   .ci/sanitize.sh [BUILD_DIR]     default: a fresh temporary directory
+set -euo pipefail
+
+cd "$(dirname "$0")/.."
+
+if [[ $# -ge 1 ]]; then
+  build=$1
+else
+  build=$(mktemp -d "${TMPDIR:-/tmp}/mirelo-sanitize.XXXXXX")
+  trap 'rm -rf "$build"' EXIT
+fi
+
+# Reports abort the test program; leaks are reported at its exit. A report
+# on standard error alone would not fail ctest, so every one must also end
+# the program with a failing status.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=1:halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:strict_string_checks=1:check_initialization_order=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:abort_on_error=1:print_stacktrace=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-exitcode=23}
+
+cmake -S . -B "$build" -G Ninja -DMIRELO_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$build"
+ctest --test-dir "$build" --output-on-failure --timeout 600 -j "$(nproc)"

@@ -1,0 +1,222 @@
+// Calls from several host threads at once share nothing: each result is byte
+// for byte the result of the same call made alone, and every diagnostic line
+// arrives whole. Built and run under ThreadSanitizer by .ci/tsan.sh.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <latch>
+#include <map>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "mirelo.h"
+#include "test_support.hpp"
+
+namespace {
+
+using mirelo::testing::capture_fd;
+using mirelo::testing::CapturingLogger;
+using mirelo::testing::TempDir;
+
+constexpr int THREADS = 8;
+constexpr int ROUNDS = 3;
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string replaced(std::string text, std::string_view from, std::string_view to) {
+    const size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+}
+
+std::vector<std::string> sorted_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+struct Input {
+    std::string name;
+    std::string project;
+    std::vector<std::string> libraries;
+};
+
+struct Result {
+    bool null_result = false;
+    std::string text;
+};
+
+Result run(const Input& input) {
+    std::vector<const char*> paths;
+    for (const std::string& library : input.libraries) paths.push_back(library.c_str());
+    Result result;
+    const char* text = process_xml_file_to_json(input.project.c_str(), paths.data(), paths.size());
+    result.null_result = text == nullptr;
+    if (text) {
+        result.text = text;
+        free_string(const_cast<char*>(text));
+    }
+    return result;
+}
+
+// The example project, variants of it generated here, and inputs that end in
+// each of the other roads: a fatal stop, a product error, a reader error,
+// "Skipping: " lines on standard output.
+std::vector<Input> make_inputs(const TempDir& dir) {
+    const std::string examples = MIRELO_EXAMPLES_DIR;
+    const std::string generic = examples + "/generic_db.xml";
+    const std::string project = read_file(examples + "/project.xml");
+    const std::string small_generic = read_file(std::string(MIRELO_TESTDATA_DIR) + "/bad_input/base_generic.xml");
+    const std::string small_project = read_file(std::string(MIRELO_TESTDATA_DIR) + "/bad_input/base_project.xml");
+    std::vector<Input> inputs;
+    inputs.push_back({"example", examples + "/project.xml", {generic}});
+    inputs.push_back({"larger floor area",
+                      dir.write("floor.xml", replaced(project, "FloorArea=\"140\"", "FloorArea=\"1234.5\"")),
+                      {generic}});
+    inputs.push_back({"other period",
+                      dir.write("period.xml", replaced(replaced(project, "InitialYear=\"2025\"", "InitialYear=\"2031\""),
+                                                       "CalculationTimeSpan=\"50\"", "CalculationTimeSpan=\"73\"")),
+                      {generic}});
+    inputs.push_back({"demolition only",
+                      dir.write("demolition.xml", replaced(project, "Amount=\"186.5\"", "Amount=\"-186.5\"")),
+                      {generic}});
+    inputs.push_back({"small pair", dir.write("small.xml", small_project),
+                      {dir.write("small_generic.xml", small_generic)}});
+    inputs.push_back({"unknown attribute",
+                      dir.write("unknown.xml", replaced(small_project, "<Sources ID=\"1\"", "<Sources Colour=\"red\" ID=\"1\"")),
+                      {dir.write("small_generic2.xml", small_generic)}});
+    inputs.push_back({"stopped: no generic database", examples + "/project.xml", {}});
+    inputs.push_back(
+        {"product error", dir.write("product_error.xml", small_project),
+         {dir.write("no_a1_3.xml",
+                    replaced(small_generic, "<StageLinks ID=\"1\" ProductID=\"1\" StageLink=\"0:11\" Stage=\"a1_3\"/>", ""))}});
+    inputs.push_back({"reader error",
+                      dir.write("truncated.xml", small_project.substr(0, small_project.find("Name=\"Back wall\""))),
+                      {dir.write("small_generic3.xml", small_generic)}});
+    return inputs;
+}
+
+struct Streams {
+    std::string out;
+    std::string err;
+};
+
+template <class F>
+Streams captured(F&& body) {
+    Streams streams;
+    streams.out = capture_fd(1, [&] { streams.err = capture_fd(2, body); });
+    return streams;
+}
+
+TEST(ConcurrencyTest, ConcurrentCallsGiveTheSequentialResults) {
+    TempDir dir;
+    const std::vector<Input> inputs = make_inputs(dir);
+
+    // Each input alone, one after the other; every input is called ROUNDS
+    // times per thread below, so its lines are expected that often.
+    std::vector<Result> expected(inputs.size());
+    const Streams alone = captured([&] {
+        for (size_t i = 0; i < inputs.size(); ++i) expected[i] = run(inputs[i]);
+    });
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        SCOPED_TRACE(inputs[i].name);
+        ASSERT_FALSE(expected[i].null_result);
+        if (inputs[i].name.rfind("stopped", 0) == 0) EXPECT_EQ(expected[i].text, "");
+        else EXPECT_FALSE(expected[i].text.empty());
+    }
+    EXPECT_FALSE(alone.err.empty());
+    EXPECT_FALSE(alone.out.empty());
+
+    // Eight threads, released together, each through every input in its own order.
+    std::vector<std::vector<Result>> got(THREADS);
+    std::vector<std::vector<size_t>> which(THREADS);
+    const Streams together = captured([&] {
+        std::latch start(THREADS);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < THREADS; ++t) {
+            threads.emplace_back([&, t] {
+                start.arrive_and_wait();
+                for (int round = 0; round < ROUNDS; ++round) {
+                    for (size_t k = 0; k < inputs.size(); ++k) {
+                        const size_t i = (static_cast<size_t>(t) + k * (round + 1)) % inputs.size();
+                        which[t].push_back(i);
+                        got[t].push_back(run(inputs[i]));
+                    }
+                }
+            });
+        }
+        for (std::thread& thread : threads) thread.join();
+    });
+
+    // Inputs are visited in different orders per round, so count what each
+    // input was run for, to know which lines to expect.
+    std::map<size_t, int> runs;
+    for (int t = 0; t < THREADS; ++t) {
+        ASSERT_EQ(got[t].size(), which[t].size());
+        for (size_t n = 0; n < got[t].size(); ++n) {
+            const size_t i = which[t][n];
+            ++runs[i];
+            SCOPED_TRACE(inputs[i].name + ", thread " + std::to_string(t) + ", call " + std::to_string(n));
+            EXPECT_EQ(got[t][n].null_result, expected[i].null_result);
+            EXPECT_TRUE(got[t][n].text == expected[i].text)
+                << got[t][n].text.size() << " bytes, alone " << expected[i].text.size() << " bytes";
+        }
+    }
+
+    // Every line of the calls made alone, as often as the input ran, whole.
+    std::string expected_err, expected_out;
+    for (const auto& [i, count] : runs) {
+        const Streams one = captured([&] { run(inputs[i]); });
+        for (int n = 0; n < count; ++n) {
+            expected_err += one.err;
+            expected_out += one.out;
+        }
+    }
+    EXPECT_EQ(sorted_lines(together.err), sorted_lines(expected_err));
+    EXPECT_EQ(sorted_lines(together.out), sorted_lines(expected_out));
+}
+
+TEST(ConcurrencyTest, InstalledLoggerReceivesEveryRecordOfConcurrentCalls) {
+    TempDir dir;
+    const std::vector<Input> inputs = make_inputs(dir);
+    size_t files_per_pass = 0;
+    for (const Input& input : inputs) files_per_pass += 1 + input.libraries.size();
+
+    CapturingLogger logger;
+    std::vector<std::vector<Result>> got(THREADS);
+    captured([&] {
+        std::latch start(THREADS);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < THREADS; ++t) {
+            threads.emplace_back([&, t] {
+                start.arrive_and_wait();
+                for (size_t k = 0; k < inputs.size(); ++k) got[t].push_back(run(inputs[(t + k) % inputs.size()]));
+            });
+        }
+        for (std::thread& thread : threads) thread.join();
+    });
+
+    // One "File: " record per file read: every input's files, once per thread.
+    size_t file_records = 0;
+    for (const auto& entry : logger.entries()) {
+        if (entry.text.rfind("File: ", 0) == 0) ++file_records;
+    }
+    EXPECT_EQ(file_records, files_per_pass * THREADS);
+    for (int t = 0; t < THREADS; ++t) {
+        for (size_t k = 0; k < inputs.size(); ++k) EXPECT_FALSE(got[t][k].null_result) << inputs[(t + k) % inputs.size()].name;
+    }
+}
+
+}  // namespace

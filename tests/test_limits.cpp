@@ -1,0 +1,246 @@
+// Inputs at the edges of size and range: deep nesting, a huge attribute
+// value, years at the top of the 32-bit range. Each call must end in bounded
+// time and memory with a result or a clear error. Every call runs in a child
+// process, so that a call that does not end can be stopped and measured
+// without taking the test program with it.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "mirelo.h"
+#include "test_support.hpp"
+
+namespace {
+
+using mirelo::testing::TempDir;
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool SANITIZED = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool SANITIZED = true;
+#else
+constexpr bool SANITIZED = false;
+#endif
+#else
+constexpr bool SANITIZED = false;
+#endif
+
+// Sanitized builds run several times slower and keep freed memory in
+// quarantine; the bounds grow with them.
+int seconds_allowed(int seconds) { return SANITIZED ? seconds * 3 : seconds; }
+long megabytes_allowed(long megabytes) { return SANITIZED ? megabytes * 2 + 512 : megabytes; }
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string bad_input(std::string_view name) {
+    return read_file(std::string(MIRELO_TESTDATA_DIR) + "/bad_input/" + std::string(name));
+}
+
+std::string replaced(std::string text, std::string_view from, std::string_view to) {
+    const size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+}
+
+struct Bounded {
+    bool finished = false;     // the call returned before the time ran out
+    bool null_result = false;  // it returned NULL
+    std::string text;          // its result
+    std::string err;           // what it wrote to standard error
+    double seconds = 0;
+    long max_rss_mb = 0;  // peak resident memory of the process that ran it
+};
+
+// Runs one call in a child process, stops it after `timeout_s` seconds.
+Bounded run_bounded(const TempDir& dir, const std::string& project, const std::vector<std::string>& libraries,
+                    int timeout_s) {
+    const std::string result_path = (dir.path() / "result.json").string();
+    const std::string err_path = (dir.path() / "stderr.txt").string();
+    const std::string status_path = (dir.path() / "status.txt").string();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = fork();
+    if (child == 0) {
+        const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(err, 2);
+        std::vector<const char*> paths;
+        for (const std::string& library : libraries) paths.push_back(library.c_str());
+        const char* result = process_xml_file_to_json(project.c_str(), paths.data(), paths.size());
+        {
+            std::ofstream out(result_path, std::ios::binary);
+            if (result) out << result;
+        }
+        std::ofstream(status_path) << (result ? "returned" : "null");
+        free_string(const_cast<char*>(result));
+        std::fflush(nullptr);
+        _exit(0);
+    }
+    Bounded bounded;
+    if (child < 0) {
+        ADD_FAILURE() << "fork failed";
+        return bounded;
+    }
+    int status = 0;
+    rusage usage{};
+    for (;;) {
+        const pid_t done = wait4(child, &status, WNOHANG, &usage);
+        if (done == child) break;
+        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(timeout_s)) {
+            kill(child, SIGKILL);
+            wait4(child, &status, 0, &usage);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    bounded.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    bounded.max_rss_mb = usage.ru_maxrss / 1024;
+    const std::string state = read_file(status_path);
+    bounded.finished = WIFEXITED(status) && WEXITSTATUS(status) == 0 && !state.empty();
+    bounded.null_result = state == "null";
+    bounded.text = read_file(result_path);
+    bounded.err = read_file(err_path);
+    return bounded;
+}
+
+// The calendar years of every result value in a JSON result.
+std::vector<uint64_t> result_years(const std::string& json) {
+    constexpr std::string_view KEY = "\"node_type\":\"ResultYear\",\"year\":";
+    std::vector<uint64_t> years;
+    for (size_t at = json.find(KEY); at != std::string::npos; at = json.find(KEY, at)) {
+        at += KEY.size();
+        uint64_t year = 0;
+        for (; at < json.size() && json[at] >= '0' && json[at] <= '9'; ++at) {
+            year = year * 10 + static_cast<uint64_t>(json[at] - '0');
+        }
+        years.push_back(year);
+    }
+    return years;
+}
+
+size_t line_count(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+TEST(LimitsTest, DeeplyNestedRecordsAreReadLikeFlatOnes) {
+    TempDir dir;
+    const std::string generic = dir.write("generic.xml", bad_input("base_generic.xml"));
+    const std::string flat = bad_input("base_project.xml");
+    // The same records, 100,000 elements down.
+    constexpr int DEPTH = 100000;
+    const size_t body = flat.find("<Project>") + std::string_view("<Project>").size();
+    const size_t tail = flat.find("</Project>");
+    std::string nested = flat.substr(0, body);
+    nested.reserve(flat.size() + DEPTH * 13);
+    for (int i = 0; i < DEPTH; ++i) nested += "<Nest>";
+    nested += flat.substr(body, tail - body);
+    for (int i = 0; i < DEPTH; ++i) nested += "</Nest>";
+    nested += flat.substr(tail);
+
+    const Bounded expected = run_bounded(dir, dir.write("flat.xml", flat), {generic}, seconds_allowed(20));
+    ASSERT_TRUE(expected.finished);
+    const Bounded bounded = run_bounded(dir, dir.write("nested.xml", nested), {generic}, seconds_allowed(20));
+    ASSERT_TRUE(bounded.finished) << "stopped after " << bounded.seconds << " s";
+    EXPECT_EQ(bounded.err, "");
+    EXPECT_TRUE(bounded.text == expected.text) << bounded.text.size() << " bytes, expected " << expected.text.size();
+    EXPECT_LT(bounded.max_rss_mb, megabytes_allowed(256));
+}
+
+TEST(LimitsTest, HugeAttributeValueIsReadInBoundedTime) {
+    TempDir dir;
+    const std::string generic = dir.write("generic.xml", bad_input("base_generic.xml"));
+    // A 100 MB building description, carried through to the result.
+    constexpr size_t SIZE = size_t{100} << 20;
+    std::string path;
+    {
+        const std::string project = bad_input("base_project.xml");
+        const size_t at = project.find(" FloorArea=");
+        ASSERT_NE(at, std::string::npos);
+        std::ofstream out((dir.path() / "huge.xml").string(), std::ios::binary);
+        out << project.substr(0, at) << " Description=\"";
+        const std::string chunk(1 << 20, 'x');
+        for (size_t i = 0; i < SIZE / chunk.size(); ++i) out << chunk;
+        out << '"' << project.substr(at);
+        path = (dir.path() / "huge.xml").string();
+    }
+
+    const Bounded bounded = run_bounded(dir, path, {generic}, seconds_allowed(15));
+    ASSERT_TRUE(bounded.finished) << "stopped after " << bounded.seconds << " s";
+    ASSERT_FALSE(bounded.null_result);
+    EXPECT_EQ(bounded.err, "");
+    EXPECT_GT(bounded.text.size(), SIZE);
+    EXPECT_NE(bounded.text.find("\"description\":\"xxxxxxxx"), std::string::npos);
+    // The file, the reader's copy, the record and the JSON text: a few times the value.
+    EXPECT_LT(bounded.max_rss_mb, megabytes_allowed(1200));
+}
+
+TEST(LimitsTest, DataPointsInTheLastYearOfTheRangeStayOutsideThePeriod) {
+    TempDir dir;
+    const std::string project = dir.write("project.xml", bad_input("base_project.xml"));
+    // Two data points in year 4294967295: the step between them must not
+    // wrap to year 0 and walk the whole range.
+    std::string generic = replaced(bad_input("base_generic.xml"), "Year=\"2030\"", "Year=\"4294967295\"");
+    generic = replaced(generic, "  <SuperCategories",
+                       "  <OperationDataPoints ID=\"3\" ScenarioID=\"1\" Year=\"4294967295\"/>\n"
+                       "  <OperationIndicatorGroups ID=\"5\" DataPointID=\"3\" UtilityID=\"1\" GWP=\"9\"/>\n"
+                       "  <OperationIndicatorGroups ID=\"6\" DataPointID=\"3\" UtilityID=\"2\" GWP=\"9\"/>\n"
+                       "  <SuperCategories");
+    const Bounded bounded = run_bounded(dir, project, {dir.write("generic.xml", generic)}, seconds_allowed(10));
+    ASSERT_TRUE(bounded.finished) << "stopped after " << bounded.seconds << " s";
+    ASSERT_FALSE(bounded.text.empty()) << bounded.err;
+    EXPECT_EQ(bounded.err, "");
+    // The first data point (2020) lies before the period 2025..2074 and is
+    // written; nothing after the period is.
+    const std::vector<uint64_t> years = result_years(bounded.text);
+    ASSERT_FALSE(years.empty());
+    for (uint64_t year : years) {
+        EXPECT_TRUE((year >= 2020 && year <= 2074) || year == 9999) << year;
+        if (!((year >= 2020 && year <= 2074) || year == 9999)) break;
+    }
+    EXPECT_LT(bounded.max_rss_mb, megabytes_allowed(256));
+}
+
+TEST(LimitsTest, CalculationPeriodCrossingTheEndOfTheRangeEndsCleanly) {
+    TempDir dir;
+    const std::string generic = dir.write("generic.xml", bad_input("base_generic.xml"));
+    const std::string project = replaced(replaced(bad_input("base_project.xml"), "InitialYear=\"2025\"",
+                                                  "InitialYear=\"4294967290\""),
+                                         "CalculationTimeSpan=\"50\"", "CalculationTimeSpan=\"20\"");
+    const Bounded bounded = run_bounded(dir, dir.write("project.xml", project), {generic}, seconds_allowed(10));
+    ASSERT_TRUE(bounded.finished) << "stopped after " << bounded.seconds << " s";
+    ASSERT_FALSE(bounded.null_result);
+    if (bounded.text.empty()) {
+        // A clear error: one diagnostic line.
+        EXPECT_EQ(line_count(bounded.err), 1u) << bounded.err;
+    } else {
+        EXPECT_EQ(bounded.err, "");
+        // No year wraps around to the start of the range: every stored year
+        // lies between the initial year and the end of the range.
+        for (uint64_t year : result_years(bounded.text)) {
+            EXPECT_TRUE(year >= 4294967290u || year == 9999) << year;
+            if (!(year >= 4294967290u || year == 9999)) break;
+        }
+    }
+    EXPECT_LT(bounded.max_rss_mb, megabytes_allowed(256));
+}
+
+}  // namespace
