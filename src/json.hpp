@@ -9,6 +9,7 @@
 #include <charconv>
 #include <concepts>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -53,9 +54,7 @@ public:
     template <class Body>
     void emit_struct_field(std::string_view name, size_t idx, Body&& value) {
         if (!allowed()) return;
-        if (idx != 0) out_.push_back(',');
-        escape_str(out_, name);
-        out_.push_back(':');
+        append_member_name(name, idx != 0);
         value();
     }
     template <class Body>
@@ -143,6 +142,26 @@ public:
     }
 
 private:
+    // `,"name":` (the comma unless first) in one append. Member names are
+    // the fixed field names of the document's types, identifiers that
+    // escape_str would copy unchanged, so its byte scan is skipped.
+    void append_member_name(std::string_view name, bool comma) {
+        char buf[64];
+        if (name.size() + 4 > sizeof buf) {
+            if (comma) out_.push_back(',');
+            escape_str(out_, name);
+            out_.push_back(':');
+            return;
+        }
+        char* p = buf;
+        if (comma) *p++ = ',';
+        *p++ = '"';
+        std::memcpy(p, name.data(), name.size());
+        p += name.size();
+        *p++ = '"';
+        *p++ = ':';
+        out_.append(buf, static_cast<size_t>(p - buf));
+    }
     template <class T>
     void value_special(const std::optional<T>& v) {
         if (v) value(*v);

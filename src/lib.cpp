@@ -177,10 +177,49 @@ RootNode calculated_tree(const std::string& project_xml_path, const std::vector<
     return root;
 }
 
+namespace {
+
+// A generous estimate of the document's length, so that the output text is
+// allocated once: growing it by doubling copies the text again at every
+// step and faults in a fresh buffer each time. Reserved pages that are never
+// written are never touched, so over-estimating costs address space only.
+constexpr size_t NODE_BYTES = 4096;      // a node object with its records and links
+constexpr size_t STAGE_BYTES = 64;       // "a1_3":{"node_type":"ResultStage",...}
+constexpr size_t INDICATOR_BYTES = 80;   // "gwp":{"node_type":"ResultIndicator",...}
+constexpr size_t YEAR_BYTES = 96;        // "2020":{"node_type":"ResultYear","year":2020,"value":...}
+
+size_t results_bytes(const TreeResults& results) {
+    size_t n = 0;
+    for (const auto& [stage_name, stage] : results.stages) {
+        n += STAGE_BYTES;
+        for (const auto& [indicator_name, indicator] : stage.indicators) {
+            n += INDICATOR_BYTES + YEAR_BYTES * indicator.years.size();
+        }
+    }
+    return n;
+}
+
+template <class N>
+size_t estimated_json_bytes(const N& node) {
+    size_t n = NODE_BYTES;
+    if constexpr (requires { node.results; }) n += results_bytes(node.results);
+    if constexpr (requires { node.children; }) {
+        for (const auto& child : node.children) n += estimated_json_bytes(child);
+    }
+    if constexpr (requires { node.operation_child; }) n += estimated_json_bytes(node.operation_child);
+    if constexpr (requires { node.all_elements_child; }) n += estimated_json_bytes(node.all_elements_child);
+    return n;
+}
+
+}  // namespace
+
 std::string encode_tree(const RootNode& root) {
-    auto encoded = json::encode(root);
-    if (!encoded) fatal("JSON encoding failed: " + std::string(json::error_name(encoded.error())));
-    return std::move(encoded.value());
+    std::string out;
+    out.reserve(estimated_json_bytes(root));
+    json::Encoder encoder(out);
+    root.encode(encoder);
+    if (auto error = encoder.error()) fatal("JSON encoding failed: " + std::string(json::error_name(*error)));
+    return out;
 }
 
 std::string process(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths,

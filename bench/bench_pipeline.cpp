@@ -1,0 +1,434 @@
+// Benchmark of the whole call on generated inputs of growing size.
+//
+//   mirelo_bench [--repeat N] DIR...
+//
+// Each DIR holds project.xml and generic_db.xml (bench/gen_inputs.py). For
+// every DIR the program times the whole call (`process`) and each of its
+// phases, sets them against two floors (a bare expat parse of the same files
+// and a memcpy of an output of the same size), times the same tree written
+// by RapidJSON against our encoder, measures the peak memory of one call in
+// a fresh process, and prints everything as one markdown table followed by
+// the targets and whether they are met. Times are medians over the rounds.
+#include <expat.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "lib.hpp"
+#include "mirelo.h"
+#include "rapidjson_tree_writer.hpp"
+
+namespace {
+
+using mirelo::BuildingNode;
+using mirelo::Parser;
+using mirelo::RootNode;
+
+constexpr int READ_BUFFER_SIZE = 8192;  // the reader's buffer; the expat floor reads the same way
+constexpr double MIB = 1024.0 * 1024.0;
+
+struct Inputs {
+    std::string dir;
+    std::string project;
+    std::string library;
+    std::vector<std::string> libraries() const { return {library}; }
+};
+
+Inputs inputs_in(const std::string& dir) { return {dir, dir + "/project.xml", dir + "/generic_db.xml"}; }
+
+[[noreturn]] void die(const std::string& message) {
+    std::fprintf(stderr, "mirelo_bench: %s\n", message.c_str());
+    std::exit(2);
+}
+
+size_t file_size(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) die("cannot stat " + path + ": " + std::strerror(errno));
+    return static_cast<size_t>(st.st_size);
+}
+
+class Stopwatch {
+public:
+    Stopwatch() : start_(std::chrono::steady_clock::now()) {}
+    // Seconds since the start or the previous lap.
+    double lap() {
+        const auto now = std::chrono::steady_clock::now();
+        const double s = std::chrono::duration<double>(now - start_).count();
+        start_ = now;
+        return s;
+    }
+
+private:
+    std::chrono::steady_clock::time_point start_;
+};
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0.0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
+}
+
+// ---------------------------------------------------------------- floors
+
+// Expat with no handlers over the file, read through an 8192-byte buffer
+// exactly as the input reader does: the cost of tokenizing and checking the
+// XML alone.
+void bare_expat_parse(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) die("cannot open " + path + ": " + std::strerror(errno));
+    XML_Parser parser = XML_ParserCreate(nullptr);
+    if (parser == nullptr) die("XML_ParserCreate failed");
+    for (;;) {
+        void* buffer = XML_GetBuffer(parser, READ_BUFFER_SIZE);
+        if (buffer == nullptr) die("XML_GetBuffer failed");
+        const ssize_t got = ::read(fd, buffer, READ_BUFFER_SIZE);
+        if (got < 0) die("cannot read " + path + ": " + std::strerror(errno));
+        if (XML_ParseBuffer(parser, static_cast<int>(got), got == 0) != XML_STATUS_OK) {
+            die(path + ": expat: " + XML_ErrorString(XML_GetErrorCode(parser)));
+        }
+        if (got == 0) break;
+    }
+    XML_ParserFree(parser);
+    ::close(fd);
+}
+
+// ---------------------------------------------------------------- child processes
+
+// Runs this program again with `args` and returns the child's peak resident
+// set (KiB) and its standard output. The kernel counts the parent's resident
+// size at the fork into the child's high-water mark, so all children are
+// started before the parent has grown (see `run`).
+struct ChildRun {
+    long max_rss_kib = 0;
+    std::string out;
+};
+
+ChildRun run_child(const std::vector<std::string>& args) {
+    int fds[2];
+    if (::pipe(fds) != 0) die(std::string("pipe: ") + std::strerror(errno));
+    const pid_t pid = ::fork();
+    if (pid < 0) die(std::string("fork: ") + std::strerror(errno));
+    if (pid == 0) {
+        ::dup2(fds[1], STDOUT_FILENO);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        std::vector<char*> argv;
+        static char self[] = "mirelo_bench";
+        argv.push_back(self);
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv("/proc/self/exe", argv.data());
+        _exit(127);
+    }
+    ::close(fds[1]);
+    ChildRun run;
+    char buf[4096];
+    ssize_t got;
+    while ((got = ::read(fds[0], buf, sizeof buf)) > 0) run.out.append(buf, static_cast<size_t>(got));
+    ::close(fds[0]);
+    int status = 0;
+    struct rusage usage {};
+    if (::wait4(pid, &status, 0, &usage) != pid) die(std::string("wait4: ") + std::strerror(errno));
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) die("the measuring child failed for " + args.back());
+    run.max_rss_kib = usage.ru_maxrss;
+    return run;
+}
+
+long own_max_rss_kib() {
+    struct rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// Child mode: one whole call, nothing else.
+int child_whole_call(const std::string& dir) {
+    const Inputs in = inputs_in(dir);
+    const std::string json = mirelo::process(in.project, in.libraries(), std::string());
+    std::printf("%zu\n", json.size());
+    return json.empty() ? 1 : 0;
+}
+
+// The exported C call as a host makes it: worker thread and C copy of the
+// text included. Returns the text's length.
+size_t exported_call(const Inputs& in) {
+    const char* libraries[] = {in.library.c_str()};
+    const char* text = process_xml_file_to_json(in.project.c_str(), libraries, 1);
+    if (text == nullptr || *text == '\0') die(in.dir + ": the exported call returned no text");
+    const size_t length = std::strlen(text);
+    free_string(const_cast<char*>(text));
+    return length;
+}
+
+// Child mode: one exported call, nothing else.
+int child_exported_call(const std::string& dir) {
+    std::printf("%zu\n", exported_call(inputs_in(dir)));
+    return 0;
+}
+
+// Child mode: the phases one after the other, with the resident high-water
+// mark after each (KiB), to show where the peak is reached.
+int child_phase_memory(const std::string& dir) {
+    const Inputs in = inputs_in(dir);
+    Parser parser;
+    parser.parse_file(in.project, true);
+    parser.parse_file(in.library, false);
+    parser.assert_tables();
+    const long after_read = own_max_rss_kib();
+    RootNode root = mirelo::build_tree(std::move(parser));
+    const long after_construct = own_max_rss_kib();
+    mirelo::calculate_first_building(root);
+    const long after_calculate = own_max_rss_kib();
+    const std::string json = mirelo::encode_tree(root);
+    const long after_encode = own_max_rss_kib();
+    std::printf("%ld %ld %ld %ld\n", after_read, after_construct, after_calculate, after_encode);
+    return 0;
+}
+
+// ---------------------------------------------------------------- measurement of one size
+
+struct Measurement {
+    size_t elements = 0;
+    size_t input_bytes = 0;
+    size_t output_bytes = 0;
+    size_t rapidjson_bytes = 0;
+    double whole = 0, read = 0, check = 0, construct = 0, calculate = 0, sum = 0, encode = 0, release = 0;
+    double expat = 0, copy = 0, rapidjson = 0, exported = 0;
+    double peak_mib = 0, exported_peak_mib = 0;
+    long phase_rss_kib[4] = {};
+    std::vector<std::string> warnings;
+};
+
+// The memory of one size, measured in fresh processes.
+struct ChildRuns {
+    ChildRun whole;
+    ChildRun phases;
+    ChildRun exported;
+};
+
+Measurement measure(const Inputs& in, int rounds, const ChildRuns& children) {
+    Measurement m;
+    m.input_bytes = file_size(in.project) + file_size(in.library);
+    m.peak_mib = static_cast<double>(children.whole.max_rss_kib) / 1024.0;
+    m.exported_peak_mib = static_cast<double>(children.exported.max_rss_kib) / 1024.0;
+    const ChildRun& phases = children.phases;
+    std::sscanf(phases.out.c_str(), "%ld %ld %ld %ld", &m.phase_rss_kib[0], &m.phase_rss_kib[1],
+                &m.phase_rss_kib[2], &m.phase_rss_kib[3]);
+
+    // A first call warms the caches and gives the reference output.
+    const std::string reference = mirelo::process(in.project, in.libraries(), std::string());
+    m.output_bytes = reference.size();
+    std::string copy_target(reference.size(), '\0');  // touched once, so the copy floor has no page faults
+
+    std::vector<double> whole, read, check, construct, calculate, sum, encode, release, expat, copy, rapid, exported;
+    for (int round = 0; round < rounds; ++round) {
+        {
+            Stopwatch sw;
+            const std::string json = mirelo::process(in.project, in.libraries(), std::string());
+            whole.push_back(sw.lap());
+            if (json != reference) m.warnings.push_back("two whole calls gave different texts");
+        }
+        {
+            Stopwatch sw;
+            Parser parser;
+            parser.parse_file(in.project, true);
+            parser.parse_file(in.library, false);
+            read.push_back(sw.lap());
+            parser.assert_tables();
+            check.push_back(sw.lap());
+            m.elements = parser.elements.size();
+            RootNode root = mirelo::build_tree(std::move(parser));
+            construct.push_back(sw.lap());
+            if (root.children.empty()) die(in.dir + ": the project has no building");
+            BuildingNode& building = root.children[0];
+            const mirelo::Status status = building.calculate();
+            calculate.push_back(sw.lap());
+            if (status) die(in.dir + ": calculation error: " + status->display());
+            building.calculate_hierarchy_sums();
+            sum.push_back(sw.lap());
+            const std::string json = mirelo::encode_tree(root);
+            encode.push_back(sw.lap());
+            if (json != reference) m.warnings.push_back("the phases one by one gave another text than the whole call");
+
+            double rapid_seconds = 0;
+            const std::string other = mirelo::bench::rapidjson_encode(root, rapid_seconds);
+            rapid.push_back(rapid_seconds);
+            m.rapidjson_bytes = other.size();
+            if (round == 0) {
+                std::string detail;
+                if (!mirelo::bench::same_json_value(json, other, detail)) {
+                    m.warnings.push_back("RapidJSON's document differs from ours (" + detail +
+                                         "): the writer comparison is not like for like");
+                }
+            }
+
+            sw.lap();
+            { RootNode released = std::move(root); }
+            release.push_back(sw.lap());
+        }
+        {
+            Stopwatch sw;
+            const size_t length = exported_call(in);
+            exported.push_back(sw.lap());
+            if (length != reference.size()) m.warnings.push_back("the exported call gave a text of another length");
+        }
+        {
+            Stopwatch sw;
+            bare_expat_parse(in.project);
+            bare_expat_parse(in.library);
+            expat.push_back(sw.lap());
+        }
+        {
+            Stopwatch sw;
+            std::memcpy(copy_target.data(), reference.data(), reference.size());
+            copy.push_back(sw.lap());
+            // Keeps the copy from being optimized away.
+            if (copy_target[copy_target.size() / 2] != reference[reference.size() / 2]) die("copy floor broken");
+        }
+    }
+    m.whole = median(whole);
+    m.read = median(read);
+    m.check = median(check);
+    m.construct = median(construct);
+    m.calculate = median(calculate);
+    m.sum = median(sum);
+    m.encode = median(encode);
+    m.release = median(release);
+    m.expat = median(expat);
+    m.copy = median(copy);
+    m.rapidjson = median(rapid);
+    m.exported = median(exported);
+    return m;
+}
+
+// ---------------------------------------------------------------- report
+
+std::string fmt(const char* format, double v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, format, v);
+    return buf;
+}
+
+void print_report(const std::vector<Measurement>& ms, double baseline_mib, int rounds) {
+    std::printf(
+        "| elements | input MiB | output MiB | whole s | read s | check s | construct s | calculate s | sum s | "
+        "encode s | release s | expat floor s | copy floor s | whole/floor | read/expat | rapidjson s | "
+        "encode/rapidjson | peak RSS MiB | net peak MiB | net peak/(out+in) | per-element vs smallest |\n");
+    std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    const Measurement& first = ms.front();
+    const double first_per_element = first.whole / static_cast<double>(std::max<size_t>(first.elements, 1));
+    for (const Measurement& m : ms) {
+        const double in_mib = static_cast<double>(m.input_bytes) / MIB;
+        const double out_mib = static_cast<double>(m.output_bytes) / MIB;
+        const double net_peak = m.peak_mib - baseline_mib;
+        const double per_element = m.whole / static_cast<double>(std::max<size_t>(m.elements, 1));
+        std::printf("| %zu | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n",
+                    m.elements, fmt("%.2f", in_mib).c_str(), fmt("%.2f", out_mib).c_str(),
+                    fmt("%.4f", m.whole).c_str(), fmt("%.4f", m.read).c_str(), fmt("%.6f", m.check).c_str(),
+                    fmt("%.4f", m.construct).c_str(), fmt("%.4f", m.calculate).c_str(), fmt("%.4f", m.sum).c_str(),
+                    fmt("%.4f", m.encode).c_str(), fmt("%.4f", m.release).c_str(), fmt("%.4f", m.expat).c_str(),
+                    fmt("%.4f", m.copy).c_str(), fmt("%.1f", m.whole / (m.expat + m.copy)).c_str(),
+                    fmt("%.2f", m.read / m.expat).c_str(), fmt("%.4f", m.rapidjson).c_str(),
+                    fmt("%.2f", m.encode / m.rapidjson).c_str(), fmt("%.1f", m.peak_mib).c_str(),
+                    fmt("%.1f", net_peak).c_str(), fmt("%.2f", net_peak / (out_mib + in_mib)).c_str(),
+                    fmt("%.2f", per_element / first_per_element).c_str());
+    }
+
+    std::printf("\nMedians of %d rounds. floor = expat floor + copy floor. net peak = peak RSS of one whole call in "
+                "a fresh process minus that of an idle one (%.1f MiB).\n",
+                rounds, baseline_mib);
+    for (const Measurement& m : ms) {
+        std::printf("RSS high-water at %zu elements after read+check / construct / calculate+sum / encode: "
+                    "%.1f / %.1f / %.1f / %.1f MiB; RapidJSON text %.2f MiB\n",
+                    m.elements, m.phase_rss_kib[0] / 1024.0, m.phase_rss_kib[1] / 1024.0, m.phase_rss_kib[2] / 1024.0,
+                    m.phase_rss_kib[3] / 1024.0, static_cast<double>(m.rapidjson_bytes) / MIB);
+        std::printf("Exported call at %zu elements (process_xml_file_to_json + free_string: worker thread and C copy "
+                    "of the text included): %.4f s, peak RSS %.1f MiB\n",
+                    m.elements, m.exported, m.exported_peak_mib);
+        for (const std::string& w : m.warnings) std::printf("WARNING at %zu elements: %s\n", m.elements, w.c_str());
+    }
+
+    // Targets: checked and reported, never enforced.
+    const Measurement& last = ms.back();
+    const auto verdict = [](bool met) { return met ? "met" : "MISSED"; };
+    const double per_element_ratio =
+        (last.whole / static_cast<double>(std::max<size_t>(last.elements, 1))) / first_per_element;
+    double worst_read = 0, worst_encode = 0, worst_memory = 0;
+    for (const Measurement& m : ms) {
+        worst_read = std::max(worst_read, m.read / m.expat);
+        worst_encode = std::max(worst_encode, m.encode / m.rapidjson);
+        const double limit = 3.0 * static_cast<double>(m.output_bytes) / MIB + static_cast<double>(m.input_bytes) / MIB;
+        worst_memory = std::max(worst_memory, (m.peak_mib - baseline_mib) / limit);
+    }
+    std::printf("\nTargets:\n");
+    std::printf("- per-element time, largest / smallest size <= 1.2: %.2f, %s\n", per_element_ratio,
+                verdict(per_element_ratio <= 1.2));
+    std::printf("- read <= 2 x bare expat parse (worst size): %.2f, %s\n", worst_read, verdict(worst_read <= 2.0));
+    std::printf("- our encoder at least as fast as RapidJSON (worst encode/rapidjson): %.2f, %s\n", worst_encode,
+                verdict(worst_encode <= 1.0));
+    std::printf("- net peak <= 3 x output + input (worst share of that limit): %.2f, %s\n", worst_memory,
+                verdict(worst_memory <= 1.0));
+}
+
+int run(int argc, char** argv) {
+    int rounds = 5;
+    std::vector<std::string> dirs;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--repeat" && i + 1 < argc) {
+            rounds = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--whole-call" && i + 1 < argc) {
+            return child_whole_call(argv[i + 1]);
+        } else if (arg == "--exported-call" && i + 1 < argc) {
+            return child_exported_call(argv[i + 1]);
+        } else if (arg == "--phase-memory" && i + 1 < argc) {
+            return child_phase_memory(argv[i + 1]);
+        } else if (arg == "--idle") {
+            return 0;
+        } else if (!arg.empty() && arg[0] == '-') {
+            die("usage: mirelo_bench [--repeat N] DIR...");
+        } else {
+            dirs.push_back(arg);
+        }
+    }
+    if (dirs.empty()) die("usage: mirelo_bench [--repeat N] DIR...");
+
+    // All memory children first, while this process is still small.
+    const double baseline_mib = static_cast<double>(run_child({"--idle"}).max_rss_kib) / 1024.0;
+    std::vector<ChildRuns> children;
+    for (const std::string& dir : dirs) {
+        children.push_back(
+            {run_child({"--whole-call", dir}), run_child({"--phase-memory", dir}), run_child({"--exported-call", dir})});
+    }
+
+    std::vector<Measurement> ms;
+    for (size_t i = 0; i < dirs.size(); ++i) {
+        std::fprintf(stderr, "mirelo_bench: measuring %s\n", dirs[i].c_str());
+        ms.push_back(measure(inputs_in(dirs[i]), rounds, children[i]));
+    }
+    print_report(ms, baseline_mib, rounds);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "mirelo_bench: %s\n", e.what());
+        return 1;
+    }
+}
