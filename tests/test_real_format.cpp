@@ -143,7 +143,8 @@ ShortestDigits reference_digits(double x) {
             int i = n - 1;
             while (i >= 0 && upper[static_cast<size_t>(i)] == '9') upper[static_cast<size_t>(i--)] = '0';
             if (i < 0) {
-                upper = "1" + upper.substr(0, static_cast<size_t>(n - 1));
+                upper.pop_back();
+                upper.insert(upper.begin(), '1');
                 ++upper_exponent;
             } else {
                 ++upper[static_cast<size_t>(i)];

@@ -226,32 +226,53 @@ std::string id(const Link& link) {
     return (link.database_id == G ? "G" : std::to_string(link.database_id) + ":") + std::to_string(link.row_id);
 }
 
+// Appends `tag` and the link as "G<row>" (generic database) or "<db>:<row>".
+void put(std::string& s, std::string_view tag, const Link& link) {
+    s += tag;
+    if (link.database_id == G) {
+        s += 'G';
+    } else {
+        s += std::to_string(link.database_id);
+        s += ':';
+    }
+    s += std::to_string(link.row_id);
+}
+
 // The element branch as one line: node ids with their children in brackets.
 std::string shape(const AllElementsNode& all) {
     std::string s;
     for (const SuperCategoryNode& sc : all.children) {
-        s += "S" + id(sc.datamodel.link) + "[";
+        put(s, "S", sc.datamodel.link);
+        s += '[';
         for (const CategoryNode& ct : sc.children) {
-            s += "C" + id(ct.datamodel.link) + "[";
+            put(s, "C", ct.datamodel.link);
+            s += '[';
             for (const ElementNode& e : ct.children) {
-                s += "E" + id(e.datamodel.link) + "[";
+                put(s, "E", e.datamodel.link);
+                s += '[';
                 for (const ConstructionNode& k : e.children) {
-                    s += "K" + id(k.datamodel.link) + "[";
+                    put(s, "K", k.datamodel.link);
+                    s += '[';
                     for (const ProductNode& p : k.children) {
-                        s += "P" + id(p.datamodel.link) + "/" + id(p.linkmodel.link) + "[";
+                        put(s, "P", p.datamodel.link);
+                        put(s, "/", p.linkmodel.link);
+                        s += '[';
                         for (const StageNode& t : p.children) {
-                            s += "T" + id(t.datamodel.link) + "/" + id(t.linkmodel.link) + "@" +
-                                 id(t.category.link) + "$" + id(t.source.link) + " ";
+                            put(s, "T", t.datamodel.link);
+                            put(s, "/", t.linkmodel.link);
+                            put(s, "@", t.category.link);
+                            put(s, "$", t.source.link);
+                            s += ' ';
                         }
-                        s += "]";
+                        s += ']';
                     }
-                    s += "]";
+                    s += ']';
                 }
-                s += "]";
+                s += ']';
             }
-            s += "]";
+            s += ']';
         }
-        s += "]";
+        s += ']';
     }
     return s;
 }
