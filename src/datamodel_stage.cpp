@@ -1,40 +1,9 @@
 #include "datamodel_stage.hpp"
 
+#include "datamodel_indicators.hpp"
 #include "text_convert.hpp"
 
 namespace mirelo {
-
-namespace {
-
-struct IndicatorField {
-    std::string_view attribute;  // input attribute and display label
-    std::string_view key;        // indicator key, JSON member and dump attribute
-    double Stage::*member;
-};
-
-// The eleven indicator values in the fixed indicator order.
-constexpr std::array<IndicatorField, 11> INDICATOR_FIELDS = {{
-    {"GWP", "gwp", &Stage::gwp},
-    {"ODP", "odp", &Stage::odp},
-    {"POCP", "pocp", &Stage::pocp},
-    {"AP", "ap", &Stage::ap},
-    {"EP", "ep", &Stage::ep},
-    {"ADPE", "adpe", &Stage::adpe},
-    {"ADPF", "adpf", &Stage::adpf},
-    {"PENR", "penr", &Stage::penr},
-    {"PER", "per", &Stage::per},
-    {"SENR", "senr", &Stage::senr},
-    {"SER", "ser", &Stage::ser},
-}};
-
-static_assert([] {
-    for (size_t i = 0; i < INDICATORS.size(); ++i) {
-        if (INDICATOR_FIELDS[i].key != INDICATORS[i]) return false;
-    }
-    return true;
-}());
-
-}  // namespace
 
 void Stage::from_xml(std::string_view element_name, XmlAttributes attributes, uint32_t database_id) {
     check_element_name(element_name, ELEMENT_NAME);
@@ -58,17 +27,7 @@ void Stage::from_xml(std::string_view element_name, XmlAttributes attributes, ui
         else if (n == "ExternalID") external_id = a.value;
         else if (n == "ExternalUrl") external_url = a.value;
         else if (n == "Comment") comment = a.value;
-        else {
-            bool known = false;
-            for (const IndicatorField& f : INDICATOR_FIELDS) {
-                if (n == f.attribute) {
-                    this->*f.member = read_real(a);
-                    known = true;
-                    break;
-                }
-            }
-            if (!known) skip_attribute_log(a, LogLevel::Warn, LOG_TARGET_STAGE);
-        }
+        else if (!read_indicator(*this, a)) skip_attribute_log(a, LogLevel::Warn, LOG_TARGET_STAGE);
     }
     link = Link(database_id, id);
 }
@@ -91,15 +50,12 @@ std::string Stage::display_line() const {
         .field("ExternalID", external_id)
         .field("ExternalUrl", external_url)
         .field("Comment", comment);
-    for (size_t i = 0; i < INDICATOR_FIELDS.size(); ++i) {
-        const IndicatorField& f = INDICATOR_FIELDS[i];
-        line.field(f.attribute, this->*f.member, i + 1 < INDICATOR_FIELDS.size());
-    }
+    display_indicators(line, *this);
     return line.finish();
 }
 
 void Stage::encode(json::Encoder& encoder) const {
-    encoder.emit_struct("Stage", 17 + INDICATOR_FIELDS.size(), [&] {
+    encoder.emit_struct("Stage", 17 + INDICATOR_FIELDS<Stage>.size(), [&] {
         encoder.field("link", 0, link);
         encoder.field("id", 1, id);
         encoder.field("category_id", 2, category_id);
@@ -117,9 +73,7 @@ void Stage::encode(json::Encoder& encoder) const {
         encoder.field("external_id", 14, external_id);
         encoder.field("external_url", 15, external_url);
         encoder.field("comment", 16, comment);
-        for (size_t i = 0; i < INDICATOR_FIELDS.size(); ++i) {
-            encoder.field(INDICATOR_FIELDS[i].key, 17 + i, this->*INDICATOR_FIELDS[i].member);
-        }
+        encode_indicators(encoder, *this, 17);
     });
 }
 
@@ -143,15 +97,14 @@ void Stage::node_to_xml(XmlWriter& writer, std::string_view node_name) const {
         {"external_url", external_url},
         {"comment", comment},
     };
-    for (const IndicatorField& f : INDICATOR_FIELDS) attrs.push_back({f.key, xml_value(this->*f.member)});
+    for (const IndicatorField<Stage>& f : INDICATOR_FIELDS<Stage>) {
+        attrs.push_back({f.key, xml_value(this->*f.member)});
+    }
     write_record_element(writer, node_name, attrs);
 }
 
 Result<double> Stage::get_indicator(std::string_view indicator_id) const {
-    const std::string key = lower_trim(indicator_id);
-    for (const IndicatorField& f : INDICATOR_FIELDS) {
-        if (key == f.key) return this->*f.member;
-    }
+    if (std::optional<double> value = find_indicator(*this, lower_trim(indicator_id))) return *value;
     // The message quotes the name as the caller gave it, untrimmed.
     return SharedError::missing_indicator("Missing indicator " + std::string(indicator_id));
 }
