@@ -51,7 +51,7 @@ concept TreeNodeTrait = requires(const N& node, int32_t level, bool recursive, X
 
 struct RootNode {
     static constexpr std::string_view NODE_NAME = "Root";
-    std::string_view node_type = NODE_NAME;
+    static constexpr std::string_view node_type = NODE_NAME;
     std::vector<BuildingNode> children;  // in building table order
 
     RootNode() = default;

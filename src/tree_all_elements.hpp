@@ -9,7 +9,7 @@ namespace mirelo {
 
 struct AllElementsNode {
     static constexpr std::string_view NODE_NAME = "AllElements";
-    std::string_view node_type = NODE_NAME;
+    static constexpr std::string_view node_type = NODE_NAME;
     std::vector<SuperCategoryNode> children;  // ascending by super category order
     TreeResults results;
 

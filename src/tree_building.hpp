@@ -9,7 +9,7 @@ namespace mirelo {
 
 struct BuildingNode {
     static constexpr std::string_view NODE_NAME = "Building";
-    std::string_view node_type = NODE_NAME;
+    static constexpr std::string_view node_type = NODE_NAME;
     OperationNode operation_child;
     AllElementsNode all_elements_child;
     Building datamodel;

@@ -10,7 +10,7 @@ namespace mirelo {
 
 struct CategoryNode {
     static constexpr std::string_view NODE_NAME = "Category";
-    std::string_view node_type = NODE_NAME;
+    static constexpr std::string_view node_type = NODE_NAME;
     std::vector<ElementNode> children;  // ascending by element order
     Category datamodel;
     TreeResults results;

@@ -9,7 +9,7 @@ namespace mirelo {
 
 struct ConstructionNode {
     static constexpr std::string_view NODE_NAME = "Construction";
-    std::string_view node_type = NODE_NAME;
+    static constexpr std::string_view node_type = NODE_NAME;
     std::vector<ProductNode> children;  // ascending by product link order
     Construction datamodel;
     Source source;

@@ -10,7 +10,7 @@ namespace mirelo {
 
 struct ElementNode {
     static constexpr std::string_view NODE_NAME = "Element";
-    std::string_view node_type = NODE_NAME;
+    static constexpr std::string_view node_type = NODE_NAME;
     std::vector<ConstructionNode> children;  // exactly one: the element's construction
     Element datamodel;
     Source source;

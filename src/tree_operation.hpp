@@ -13,7 +13,7 @@ namespace mirelo {
 
 struct OperationNode {
     static constexpr std::string_view NODE_NAME = "Operation";
-    std::string_view node_type = NODE_NAME;
+    static constexpr std::string_view node_type = NODE_NAME;
     std::vector<OperationUtilityNode> children;  // electricity first, heat supply second
     Operation datamodel;
     OperationScenario scenario_model;

@@ -11,7 +11,7 @@ namespace mirelo {
 
 struct OperationDataPointNode {
     static constexpr std::string_view NODE_NAME = "OperationDataPoint";
-    std::string_view node_type = NODE_NAME;
+    static constexpr std::string_view node_type = NODE_NAME;
     std::vector<OperationIndicatorGroupNode> children;
     OperationDataPoint datamodel;
 

@@ -7,7 +7,7 @@ namespace mirelo {
 
 struct OperationIndicatorGroupNode {
     static constexpr std::string_view NODE_NAME = "OperationIndicatorGroup";
-    std::string_view node_type = NODE_NAME;
+    static constexpr std::string_view node_type = NODE_NAME;
     OperationIndicatorGroup datamodel;
 
     explicit OperationIndicatorGroupNode(OperationIndicatorGroup datamodel);

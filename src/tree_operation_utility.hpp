@@ -13,7 +13,7 @@ namespace mirelo {
 
 struct OperationUtilityNode {
     static constexpr std::string_view NODE_NAME = "OperationUtility";
-    std::string_view node_type = NODE_NAME;
+    static constexpr std::string_view node_type = NODE_NAME;
     std::vector<OperationDataPointNode> children;  // ascending by year
     OperationUtility datamodel;
     double amount = 0.0;  // the operation's consumption for this utility

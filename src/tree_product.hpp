@@ -12,7 +12,7 @@ namespace mirelo {
 
 struct ProductNode {
     static constexpr std::string_view NODE_NAME = "Product";
-    std::string_view node_type = NODE_NAME;
+    static constexpr std::string_view node_type = NODE_NAME;
     std::vector<StageNode> children;  // ascending by stage text
     Product datamodel;
     ProductLink linkmodel;  // amount, density, lifespan and order of the product in the construction

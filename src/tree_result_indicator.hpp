@@ -14,7 +14,7 @@ using YearMap = FlatMap<uint32_t, TreeResultYear>;
 
 struct TreeResultIndicator {
     static constexpr std::string_view NODE_NAME = "ResultIndicator";
-    std::string_view node_type = NODE_NAME;
+    static constexpr std::string_view node_type = NODE_NAME;
     std::string indicator;
     YearMap years;
 

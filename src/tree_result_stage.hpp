@@ -20,7 +20,7 @@ using IndicatorMap = FlatMap<std::string, TreeResultIndicator, IndicatorOrder>;
 
 struct TreeResultStage {
     static constexpr std::string_view NODE_NAME = "ResultStage";
-    std::string_view node_type = NODE_NAME;
+    static constexpr std::string_view node_type = NODE_NAME;
     std::string stage;
     IndicatorMap indicators;
 

@@ -11,7 +11,7 @@ namespace mirelo {
 
 struct TreeResultYear {
     static constexpr std::string_view NODE_NAME = "ResultYear";
-    std::string_view node_type = NODE_NAME;
+    static constexpr std::string_view node_type = NODE_NAME;
     uint32_t year = 0;
     double value = 0.0;
 

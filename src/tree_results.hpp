@@ -16,7 +16,7 @@ using StageMap = FlatMap<std::string, TreeResultStage>;
 
 struct TreeResults {
     static constexpr std::string_view NODE_NAME = "Results";
-    std::string_view node_type = NODE_NAME;
+    static constexpr std::string_view node_type = NODE_NAME;
     StageMap stages;
     std::optional<double> weight;
     std::optional<double> demo_weight;

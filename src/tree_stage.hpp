@@ -19,7 +19,7 @@ namespace mirelo {
 
 struct StageNode {
     static constexpr std::string_view NODE_NAME = "Stage";
-    std::string_view node_type = NODE_NAME;
+    static constexpr std::string_view node_type = NODE_NAME;
     Stage datamodel;
     StageLink linkmodel;  // its `stage` text is the sort key
     Source source;

@@ -11,7 +11,7 @@ namespace mirelo {
 
 struct SuperCategoryNode {
     static constexpr std::string_view NODE_NAME = "SuperCategory";
-    std::string_view node_type = NODE_NAME;
+    static constexpr std::string_view node_type = NODE_NAME;
     std::vector<CategoryNode> children;  // ascending by category order
     SuperCategory datamodel;
     TreeResults results;
