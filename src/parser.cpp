@@ -103,6 +103,7 @@ public:
         XML_SetUserData(xml_.get(), this);
         XML_SetStartElementHandler(xml_.get(), &FileReader::on_start_element);
         XML_SetEntityDeclHandler(xml_.get(), &FileReader::on_entity_decl);
+        XML_SetStartDoctypeDeclHandler(xml_.get(), &FileReader::on_doctype);
     }
 
     // Reads the file to its end or its first reader error and returns the
@@ -157,15 +158,27 @@ private:
     // so a declaration ends the file like an undefined reference would.
     static void XMLCALL on_entity_decl(void* user, const XML_Char*, int, const XML_Char*, int, const XML_Char*,
                                        const XML_Char*, const XML_Char*, const XML_Char*) {
-        auto* self = static_cast<FileReader*>(user);
-        if (self->stopped()) return;
+        static_cast<FileReader*>(user)->stop_with("entity declarations are not supported");
+    }
+
+    // With an external document type expat no longer knows which entities
+    // exist, and it drops an unknown reference in an attribute value without
+    // a word; the input format knows no entities of its own, so such a file
+    // ends here, before its root element, like one with an unknown reference.
+    static void XMLCALL on_doctype(void* user, const XML_Char*, const XML_Char* sysid, const XML_Char* pubid, int) {
+        if (sysid || pubid) static_cast<FileReader*>(user)->stop_with("external document types are not supported");
+    }
+
+    // Ends the reading with a reader error of our own at the current place.
+    void stop_with(const char* error) {
+        if (stopped()) return;
         try {
-            self->own_error_ = "entity declarations are not supported";
-            self->own_error_position_ = self->position();
+            own_error_ = error;
+            own_error_position_ = position();
         } catch (...) {
-            self->pending_ = std::current_exception();
+            pending_ = std::current_exception();
         }
-        XML_StopParser(self->xml_.get(), XML_FALSE);
+        XML_StopParser(xml_.get(), XML_FALSE);
     }
 
     bool stopped() const { return pending_ || !own_error_.empty(); }

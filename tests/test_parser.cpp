@@ -261,6 +261,29 @@ TEST(Parser, EntityDeclarationIsAReaderError) {
         << errors[0].text;
 }
 
+// Behind an external document type an unknown reference would vanish from
+// a value silently; the file ends at the declaration instead. A document
+// type without an external part is harmless and read as usual.
+TEST(Parser, ExternalDocumentTypeIsAReaderError) {
+    CapturingLogger logger;
+    TempDir dir;
+    const std::string records = in_root(R"(<Database PrimaryDatabaseUID="5"/><Settings ID="1" Name="a&x;b"/>)");
+    std::string external = dir.write("external.xml", "<!DOCTYPE Root SYSTEM \"root.dtd\">\n" + records);
+    Parser parser;
+    EXPECT_EQ(stop_of([&] { parser.parse_file(external, true); }).message(), "Missing database id");
+    EXPECT_TRUE(parser.settings.empty());
+    auto errors = entries_at(logger, LogLevel::Error);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].text.rfind("Error: external document types are not supported at " + external + ":1:", 0), 0u)
+        << errors[0].text;
+
+    std::string internal = dir.write(
+        "internal.xml", "<!DOCTYPE Root>\n" + in_root(R"(<Database PrimaryDatabaseUID="5"/><Settings ID="1"/>)"));
+    Parser reader;
+    reader.parse_file(internal, true);
+    EXPECT_EQ(reader.settings.size(), 1u);
+}
+
 TEST(Parser, ReferencesInAttributeValuesAreDecoded) {
     TempDir dir;
     std::string path = dir.write(
