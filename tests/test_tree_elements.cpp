@@ -23,7 +23,7 @@ namespace {
 constexpr uint32_t DB = 7;
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
-struct StageSpec {
+struct StageSetup {
     std::string code;
     double quantity = 1.0;
     double factor = 1.0;
@@ -32,56 +32,56 @@ struct StageSpec {
     std::string indicator_unit = "kg";
 };
 
-StageNode make_stage(uint32_t row, const StageSpec& spec) {
+StageNode make_stage(uint32_t row, const StageSetup& setup) {
     Stage stage;
     stage.link = Link(DB, row);
     stage.id = row;
-    stage.stage = spec.code;
-    stage.stage_unit = spec.stage_unit;
-    stage.indicator_unit = spec.indicator_unit;
-    stage.quantity = spec.quantity;
-    stage.factor = spec.factor;
-    stage.gwp = spec.gwp;
+    stage.stage = setup.code;
+    stage.stage_unit = setup.stage_unit;
+    stage.indicator_unit = setup.indicator_unit;
+    stage.quantity = setup.quantity;
+    stage.factor = setup.factor;
+    stage.gwp = setup.gwp;
     stage.ser = 1.0;
     StageLink link;
     link.link = Link(DB, row + 1000);
     link.id = row + 1000;
-    link.stage = spec.code;
+    link.stage = setup.code;
     return StageNode(stage, link, Source(), Category());
 }
 
-struct ProductSpec {
+struct ProductSetup {
     uint32_t row = 3;
     uint32_t order = 1;
     double amount = 3.0;
     double density = 10.0;
     uint32_t lifespan = 20;
-    std::vector<StageSpec> stages;
+    std::vector<StageSetup> stages;
 };
 
-ProductNode make_product(const ProductSpec& spec) {
+ProductNode make_product(const ProductSetup& setup) {
     Product product;
-    product.link = Link(DB, spec.row);
-    product.id = spec.row;
+    product.link = Link(DB, setup.row);
+    product.id = setup.row;
     product.source_id = 2;
     product.name = "Brick";
     ProductLink link;
-    link.link = Link(DB, spec.row + 500);
-    link.id = spec.row + 500;
-    link.order = spec.order;
-    link.amount = spec.amount;
-    link.density = spec.density;
-    link.lifespan = spec.lifespan;
+    link.link = Link(DB, setup.row + 500);
+    link.id = setup.row + 500;
+    link.order = setup.order;
+    link.amount = setup.amount;
+    link.density = setup.density;
+    link.lifespan = setup.lifespan;
     ProductNode node(product, link, Source());
-    uint32_t row = spec.row * 10;
-    for (const StageSpec& s : spec.stages) node.add_child(make_stage(++row, s));
+    uint32_t row = setup.row * 10;
+    for (const StageSetup& s : setup.stages) node.add_child(make_stage(++row, s));
     return node;
 }
 
 ProductNode product_with_codes(const std::vector<std::string>& codes) {
-    ProductSpec spec;
-    for (const std::string& code : codes) spec.stages.push_back({code});
-    return make_product(spec);
+    ProductSetup setup;
+    for (const std::string& code : codes) setup.stages.push_back({code});
+    return make_product(setup);
 }
 
 Building building(uint32_t initial_year, uint32_t timespan) {
@@ -177,9 +177,9 @@ TEST(ProductCalculation, ChecksStagesInOrderBeforeWritingAnything) {
 }
 
 TEST(ProductCalculation, StageCodesIgnoreCaseAndSurroundingBlanks) {
-    ProductSpec spec;
-    spec.stages = {{" A1_3"}, {"C3 "}, {"\tD"}};
-    ProductNode product = make_product(spec);
+    ProductSetup setup;
+    setup.stages = {{" A1_3"}, {"C3 "}, {"\tD"}};
+    ProductNode product = make_product(setup);
     // The link's stage text plays no part in matching: only the stage record's.
     product.children[1].linkmodel.stage = "zz";
 
@@ -195,11 +195,11 @@ TEST(ProductCalculation, StageCodesIgnoreCaseAndSurroundingBlanks) {
 }
 
 TEST(ProductCalculation, WorkedExample) {
-    ProductSpec spec;
-    spec.amount = 3.0;
-    spec.lifespan = 20;
-    spec.stages = {{"a1_3", 1.5, 2.0, 10.0, "kg", "KG "}, {"c3", 2.0, 1.0, 2.0}};
-    ProductNode product = make_product(spec);
+    ProductSetup setup;
+    setup.amount = 3.0;
+    setup.lifespan = 20;
+    setup.stages = {{"a1_3", 1.5, 2.0, 10.0, "kg", "KG "}, {"c3", 2.0, 1.0, 2.0}};
+    ProductNode product = make_product(setup);
     ASSERT_FALSE(product.calculate(building(2020, 50), element(2.0), Construction()));
 
     EXPECT_EQ(product.calc_stage_amount, 6.0);
@@ -231,10 +231,10 @@ TEST(ProductCalculation, WorkedExample) {
 }
 
 TEST(ProductCalculation, FollowsTheWrittenOrderOfOperations) {
-    ProductSpec spec;
-    spec.amount = 7.0;
-    spec.stages = {{"a1_3"}, {"c4", 10.0, 3.0, 1.0}};
-    ProductNode product = make_product(spec);
+    ProductSetup setup;
+    setup.amount = 7.0;
+    setup.stages = {{"a1_3"}, {"c4", 10.0, 3.0, 1.0}};
+    ProductNode product = make_product(setup);
     ASSERT_FALSE(product.calculate(building(2020, 50), element(1.0), Construction()));
     // (1.0 / 3.0) * (7.0 * (1.0 / 10.0)); any other grouping differs in the last bits.
     EXPECT_EQ(years_of(product.children[1].results, "c4")[2069], 0.23333333333333334);
@@ -257,11 +257,11 @@ TEST(ProductCalculation, ReplacementYears) {
         {10, 1, 4, {{2021, 5.0}, {2022, 5.0}, {2023, 5.0}, {2024, 5.0}, {9999, 20.0}}},
     };
     for (const auto& c : cases) {
-        ProductSpec spec;
-        spec.amount = 1.0;
-        spec.lifespan = c.lifespan;
-        spec.stages = {{"a1_3", 1.0, 1.0, 5.0}, {"c4"}};
-        ProductNode product = make_product(spec);
+        ProductSetup setup;
+        setup.amount = 1.0;
+        setup.lifespan = c.lifespan;
+        setup.stages = {{"a1_3", 1.0, 1.0, 5.0}, {"c4"}};
+        ProductNode product = make_product(setup);
         ASSERT_FALSE(product.calculate(building(2020, c.timespan), element(1.0), Construction()));
         EXPECT_EQ(product.calc_replacements, c.count) << c.timespan << "/" << c.lifespan;
         EXPECT_EQ(product.children[1].calc_replacements, c.count) << c.timespan << "/" << c.lifespan;
@@ -271,11 +271,11 @@ TEST(ProductCalculation, ReplacementYears) {
 
 TEST(ProductCalculation, YearsStopAtTheEndOfTheRange) {
     constexpr uint32_t last = std::numeric_limits<uint32_t>::max();
-    ProductSpec spec;
-    spec.amount = 1.0;
-    spec.lifespan = 20;
-    spec.stages = {{"a1_3", 1.0, 1.0, 5.0}, {"c3", 1.0, 1.0, 1.0}};
-    ProductNode product = make_product(spec);
+    ProductSetup setup;
+    setup.amount = 1.0;
+    setup.lifespan = 20;
+    setup.stages = {{"a1_3", 1.0, 1.0, 5.0}, {"c3", 1.0, 1.0, 1.0}};
+    ProductNode product = make_product(setup);
     ASSERT_FALSE(product.calculate(building(last - 30, 100), element(1.0), Construction()));
     EXPECT_EQ(product.calc_replacements, 4u);
     EXPECT_EQ(years_of(product.children[0].results, "b4_a"), (Years{{last - 10, 5.0}, {9999, 5.0}}));
@@ -283,12 +283,12 @@ TEST(ProductCalculation, YearsStopAtTheEndOfTheRange) {
 }
 
 TEST(ProductCalculation, NegativeAmountIsDemolition) {
-    ProductSpec spec;
-    spec.amount = 3.0;
-    spec.density = 10.0;
-    spec.lifespan = 20;
-    spec.stages = {{"a1_3", 0.5, 1.0, 7.0, "m2", "kg"}, {"c3", 2.0, 1.0, 4.0}};
-    ProductNode product = make_product(spec);
+    ProductSetup setup;
+    setup.amount = 3.0;
+    setup.density = 10.0;
+    setup.lifespan = 20;
+    setup.stages = {{"a1_3", 0.5, 1.0, 7.0, "m2", "kg"}, {"c3", 2.0, 1.0, 4.0}};
+    ProductNode product = make_product(setup);
     ASSERT_FALSE(product.calculate(building(2020, 50), element(-2.0), Construction()));
 
     EXPECT_EQ(product.calc_stage_amount, 6.0);
@@ -314,9 +314,9 @@ TEST(ProductCalculation, NegativeAmountIsDemolition) {
 }
 
 TEST(ProductCalculation, NegativeZeroAmountIsNotDemolition) {
-    ProductSpec spec;
-    spec.stages = {{"a1_3", 1.0, 1.0, 5.0}, {"c3"}};
-    ProductNode product = make_product(spec);
+    ProductSetup setup;
+    setup.stages = {{"a1_3", 1.0, 1.0, 5.0}, {"c3"}};
+    ProductNode product = make_product(setup);
     ASSERT_FALSE(product.calculate(building(2020, 50), element(-0.0), Construction()));
     EXPECT_EQ(product.calc_weight, 0.0);
     EXPECT_FALSE(std::signbit(product.calc_demo_weight));
@@ -325,9 +325,9 @@ TEST(ProductCalculation, NegativeZeroAmountIsNotDemolition) {
 }
 
 TEST(ProductCalculation, NotANumberAmountTakesTheWeightBranchWithoutReplacements) {
-    ProductSpec spec;
-    spec.stages = {{"a1_3", 1.0, 1.0, 5.0}, {"c3", 1.0, 1.0, 5.0}};
-    ProductNode product = make_product(spec);
+    ProductSetup setup;
+    setup.stages = {{"a1_3", 1.0, 1.0, 5.0}, {"c3", 1.0, 1.0, 5.0}};
+    ProductNode product = make_product(setup);
     ASSERT_FALSE(product.calculate(building(2020, 50), element(NaN), Construction()));
     EXPECT_TRUE(std::isnan(product.calc_weight));
     EXPECT_EQ(product.calc_demo_weight, 0.0);
@@ -344,10 +344,10 @@ TEST(ProductCalculation, NotANumberAmountTakesTheWeightBranchWithoutReplacements
 TEST(ProductCalculation, ZeroLifespanIsAFatalStop) {
     // The a1_3 stage of a demolished product never reaches the division; its c3 stage does.
     for (const auto& [amount, stage] : {std::pair{2.0, "stage 7:31"}, std::pair{-2.0, "stage 7:32"}}) {
-        ProductSpec spec;
-        spec.lifespan = 0;
-        spec.stages = {{"a1_3"}, {"c3"}};
-        ProductNode product = make_product(spec);
+        ProductSetup setup;
+        setup.lifespan = 0;
+        setup.stages = {{"a1_3"}, {"c3"}};
+        ProductNode product = make_product(setup);
         std::string context;
         EXPECT_EQ(stop_message([&] { (void)product.calculate(building(2020, 50), element(amount), Construction()); },
                                &context),
@@ -365,10 +365,10 @@ AllElementsNode five_product_tree() {
         ConstructionNode node{Construction(), Source()};
         uint32_t row = first_row;
         for (const auto& codes : products) {
-            ProductSpec spec;
-            spec.row = row++;
-            for (const std::string& code : codes) spec.stages.push_back({code, 1.0, 1.0, 1.0});
-            node.add_child(make_product(spec));
+            ProductSetup setup;
+            setup.row = row++;
+            for (const std::string& code : codes) setup.stages.push_back({code, 1.0, 1.0, 1.0});
+            node.add_child(make_product(setup));
         }
         return node;
     };
@@ -428,10 +428,10 @@ TEST(ElementWalk, StopsAtTheFirstFailingProduct) {
 }
 
 TEST(ElementWalk, SumsCarryHierarchyStagesAndWeightsUp) {
-    ProductSpec first;
+    ProductSetup first;
     first.row = 1;
     first.stages = {{"a1_3", 1.5, 2.0, 10.0}, {"c3", 2.0, 1.0, 2.0}};
-    ProductSpec second;
+    ProductSetup second;
     second.row = 2;
     second.amount = 1.0;
     second.stages = {{"a1_3", 1.0, 1.0, 1.0}, {"c4", 1.0, 1.0, 1.0}, {"d", 1.0, 1.0, -1.0}};
@@ -494,9 +494,9 @@ TEST(NodeOrdering, SortKeysAndEquality) {
     EXPECT_EQ(elements[1].datamodel.order, 0);
     EXPECT_EQ(elements[2].datamodel.order, 3);
 
-    ProductSpec high;
+    ProductSetup high;
     high.order = 4294967295u;
-    ProductSpec low;
+    ProductSetup low;
     low.order = 0;
     std::vector<ProductNode> products = {make_product(high), make_product(low)};
     std::stable_sort(products.begin(), products.end());
@@ -508,9 +508,9 @@ TEST(NodeOrdering, SortKeysAndEquality) {
 }
 
 TEST(TextDump, ProductWithTwoStages) {
-    ProductSpec spec;
-    spec.stages = {{"a1_3"}, {"c3"}};
-    const ProductNode product = make_product(spec);
+    ProductSetup setup;
+    setup.stages = {{"a1_3"}, {"c3"}};
+    const ProductNode product = make_product(setup);
     const std::string p = std::string("[7]") + std::string(14, ' ');
     const std::string s = std::string("[8]") + std::string(16, ' ');
     const auto& st = product.children;
@@ -577,9 +577,9 @@ std::string joined(const std::vector<std::string>& events) {
 }
 
 TEST(XmlDump, ProductAndStageElements) {
-    ProductSpec spec;
-    spec.stages = {{"a1_3", 0.5, 1.0, 1.0, "m2", "kg"}, {"c3"}};
-    ProductNode product = make_product(spec);
+    ProductSetup setup;
+    setup.stages = {{"a1_3", 0.5, 1.0, 1.0, "m2", "kg"}, {"c3"}};
+    ProductNode product = make_product(setup);
     ASSERT_FALSE(product.calculate(building(2020, 50), element(-2.0), Construction()));
     product.calculate_hierarchy_sums();
 
@@ -599,9 +599,9 @@ TEST(XmlDump, ProductAndStageElements) {
 }
 
 TEST(XmlDump, RecordFailuresAreIgnoredNodeFailuresStop) {
-    ProductSpec spec;
-    spec.stages = {{"a1_3"}, {"c3"}};
-    const ProductNode product = make_product(spec);
+    ProductSetup setup;
+    setup.stages = {{"a1_3"}, {"c3"}};
+    const ProductNode product = make_product(setup);
 
     RecordingWriter lenient;
     lenient.failing = {"Datamodel", "Linkmodel"};
@@ -617,10 +617,10 @@ TEST(XmlDump, RecordFailuresAreIgnoredNodeFailuresStop) {
 }
 
 TEST(XmlDump, InnerNodesNestTheirChildren) {
-    ProductSpec spec;
-    spec.stages = {{"a1_3"}, {"c3"}};
+    ProductSetup setup;
+    setup.stages = {{"a1_3"}, {"c3"}};
     ConstructionNode cstr{Construction(), Source()};
-    cstr.add_child(make_product(spec));
+    cstr.add_child(make_product(setup));
     ElementNode elm{Element(), Source()};
     elm.add_child(std::move(cstr));
     CategoryNode cat{Category()};
