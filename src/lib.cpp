@@ -16,36 +16,13 @@
 #include "json.hpp"
 #include "mirelo.h"
 #include "shared_error.hpp"
+#include "text_convert.hpp"
 
 namespace mirelo {
 
 namespace {
 
 constexpr size_t WORKER_STACK_SIZE = 2 * 1024 * 1024;
-// Below this size the payload would sit in a write buffer until the file is
-// closed, where a failed write goes unnoticed; see write_payload_to_file.
-constexpr size_t WRITE_BUFFER_SIZE = 8192;
-
-// One diagnostic line goes out in a single write(2), so that lines of
-// concurrent calls never interleave within a line. Failures are ignored:
-// there is nowhere left to report them.
-void write_stderr_line(std::string_view line) {
-    std::string buffer;
-    buffer.reserve(line.size() + 1);
-    buffer.append(line);
-    buffer.push_back('\n');
-    const char* p = buffer.data();
-    size_t left = buffer.size();
-    while (left > 0) {
-        ssize_t n = ::write(STDERR_FILENO, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-}
-
-std::string os_error_text(int err) { return std::string(std::strerror(err)) + " (os error " + std::to_string(err) + ")"; }
 
 // Writes all of `data`, or returns the errno of the failed write.
 std::optional<int> write_all(int fd, std::string_view data) {
@@ -61,40 +38,15 @@ std::optional<int> write_all(int fd, std::string_view data) {
     return std::nullopt;
 }
 
-// Length of the longest prefix of `text` that is well-formed UTF-8: no
-// overlong forms, no surrogates, nothing above U+10FFFF.
-size_t valid_utf8_prefix(std::string_view text) {
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    const size_t n = text.size();
-    size_t i = 0;
-    while (i < n) {
-        const unsigned char c = s[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t len;
-        unsigned char lo = 0x80, hi = 0xBF;  // bounds of the second byte
-        if (c >= 0xC2 && c <= 0xDF) {
-            len = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3;
-            if (c == 0xE0) lo = 0xA0;
-            if (c == 0xED) hi = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4;
-            if (c == 0xF0) lo = 0x90;
-            if (c == 0xF4) hi = 0x8F;
-        } else {
-            return i;
-        }
-        if (i + 1 >= n || s[i + 1] < lo || s[i + 1] > hi) return i;
-        for (size_t k = 2; k < len; ++k) {
-            if (i + k >= n || (s[i + k] & 0xC0) != 0x80) return i;
-        }
-        i += len;
-    }
-    return n;
+// One diagnostic line goes out in a single write(2), so that lines of
+// concurrent calls never interleave within a line. Failures are ignored:
+// there is nowhere left to report them.
+void write_stderr_line(std::string_view line) {
+    std::string buffer;
+    buffer.reserve(line.size() + 1);
+    buffer.append(line);
+    buffer.push_back('\n');
+    (void)write_all(STDERR_FILENO, buffer);
 }
 
 // The two-line report of a C argument that is not valid UTF-8.
@@ -260,20 +212,18 @@ std::string safe_process(const std::string& project_xml_path, const std::vector<
     return std::move(job.result);
 }
 
-void write_payload_to_file(std::string payload, const std::string& file_path) {
+void write_payload_to_file(std::string_view payload, const std::string& file_path) {
     int fd = ::open(file_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
         int err = errno;
         fatal("could not create output file " + file_path + ": " + os_error_text(err));
     }
-    // A payload that fills the write buffer is written at once and a failure
-    // is fatal; a shorter one would only reach the file when the buffer is
-    // flushed at closing, where a failure is not reported.
+    // Every byte is handed to the system before the call reports success:
+    // a file that silently lacks its end would be a failure reported as
+    // success, whatever the payload's size.
     std::optional<int> failed = write_all(fd, payload);
-    ::close(fd);
-    if (failed && payload.size() >= WRITE_BUFFER_SIZE) {
-        fatal("could not write output file " + file_path + ": " + os_error_text(*failed));
-    }
+    if (::close(fd) != 0 && !failed) failed = errno;
+    if (failed) fatal("could not write output file " + file_path + ": " + os_error_text(*failed));
 }
 
 }  // namespace mirelo

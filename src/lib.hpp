@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "parser.hpp"
@@ -35,7 +36,7 @@ std::string process(const std::string& project_xml_path, const std::vector<std::
 std::string safe_process(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths,
                          const std::string& output_path);
 
-// Creates or truncates `file_path` and writes `payload`; fatal stop on failure.
-void write_payload_to_file(std::string payload, const std::string& file_path);
+// Creates or truncates `file_path` and writes `payload`; fatal stop on any failure.
+void write_payload_to_file(std::string_view payload, const std::string& file_path);
 
 }  // namespace mirelo

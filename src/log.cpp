@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -55,7 +54,7 @@ void print_stdout_line(std::string_view line) {
     buffer.push_back('\n');
     if (std::fwrite(buffer.data(), 1, buffer.size(), stdout) != buffer.size()) {
         int err = errno;
-        fatal(std::string("failed printing to stdout: ") + std::strerror(err));
+        fatal("failed printing to stdout: " + os_error_text(err));
     }
 }
 

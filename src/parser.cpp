@@ -9,7 +9,6 @@
 #include <exception>
 #include <memory>
 #include <new>
-#include <system_error>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -56,10 +55,6 @@ std::string display_name(std::string_view name) {
     }
     out += local;
     return out;
-}
-
-std::string os_error_text(int err) {
-    return std::error_code(err, std::generic_category()).message() + " (os error " + std::to_string(err) + ")";
 }
 
 class FileDescriptor {

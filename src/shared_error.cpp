@@ -1,5 +1,7 @@
 #include "shared_error.hpp"
 
+#include <system_error>
+
 namespace mirelo {
 
 SharedError SharedError::io(IoError error) {
@@ -89,6 +91,10 @@ void FatalStop::rebuild() {
         full_ += context_;
         full_ += ')';
     }
+}
+
+std::string os_error_text(int err) {
+    return std::error_code(err, std::generic_category()).message() + " (os error " + std::to_string(err) + ")";
 }
 
 void fatal(std::string message) { throw FatalStop(std::move(message)); }

@@ -59,6 +59,10 @@ private:
 
 inline constexpr int32_t NO_ERROR_INT = 0;
 
+// The platform's text of an error number and the number itself:
+// "No such file or directory (os error 2)".
+std::string os_error_text(int err);
+
 // Success, or the first calculation error.
 using Status = std::optional<SharedError>;
 

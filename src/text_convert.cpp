@@ -286,6 +286,18 @@ std::string to_lower(std::string_view text) {
     return out;
 }
 
+size_t valid_utf8_prefix(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    size_t i = 0;
+    while (i < text.size()) {
+        char32_t cp = 0;
+        const size_t len = decode_utf8(bytes + i, text.size() - i, cp);
+        if (len == 0) break;
+        i += len;
+    }
+    return i;
+}
+
 std::string lower_trim(std::string_view text) {
     std::string lowered = to_lower(text);
     const auto* bytes = reinterpret_cast<const unsigned char*>(lowered.data());

@@ -5,6 +5,7 @@
 // "u32: invalid digit found in string".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -23,5 +24,8 @@ bool parse_bool(std::string_view text);
 std::string lower_trim(std::string_view text);
 // Full Unicode lower-casing of UTF-8 text; invalid UTF-8 bytes are kept.
 std::string to_lower(std::string_view text);
+// Length of the longest prefix of `text` that is well-formed UTF-8 (no
+// overlong forms, no surrogates, nothing above U+10FFFF).
+size_t valid_utf8_prefix(std::string_view text);
 
 }  // namespace mirelo

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <optional>
 #include <unordered_map>
 #include <utility>
@@ -330,7 +329,7 @@ std::unique_ptr<std::ofstream> create_output_file(const std::string& output_path
     auto file = std::make_unique<std::ofstream>(output_path, std::ios::binary | std::ios::trunc);
     if (!file->is_open()) {
         int err = errno;
-        fatal("failed creating " + output_path + ": " + std::strerror(err));
+        fatal("failed creating " + output_path + ": " + os_error_text(err));
     }
     return file;
 }
