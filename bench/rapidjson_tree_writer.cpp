@@ -128,10 +128,10 @@ void put(JsonWriter& w, const TreeResultIndicator& v) {
     member(w, "indicator", v.indicator);
     w.Key("years");
     w.StartObject();
-    for (const auto& [year, entry] : v.years) {
+    for (const TreeResultYear& entry : v.years) {
         // A year key is the year's digits as a member name.
         char key[16];
-        auto end = std::to_chars(key, key + sizeof key, year).ptr;
+        auto end = std::to_chars(key, key + sizeof key, entry.year).ptr;
         w.Key(key, static_cast<rapidjson::SizeType>(end - key), true);
         put(w, entry);
     }
@@ -145,7 +145,7 @@ void put(JsonWriter& w, const TreeResultStage& v) {
     member(w, "stage", v.stage);
     w.Key("indicators");
     w.StartObject();
-    for (const auto& [name, indicator] : v.indicators) member(w, name, indicator);
+    for (const TreeResultIndicator& indicator : v.indicators) member(w, indicator.indicator, indicator);
     w.EndObject();
     w.EndObject();
 }
@@ -155,7 +155,7 @@ void put(JsonWriter& w, const TreeResults& v) {
     member(w, "node_type", v.node_type);
     w.Key("stages");
     w.StartObject();
-    for (const auto& [name, stage] : v.stages) member(w, name, stage);
+    for (const TreeResultStage& stage : v.stages) member(w, stage.stage, stage);
     w.EndObject();
     member(w, "weight", v.weight);
     member(w, "demo_weight", v.demo_weight);

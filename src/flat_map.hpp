@@ -1,4 +1,6 @@
-// A small ordered map kept as one sorted vector: iteration follows the key
+// A small ordered map kept as one sorted vector of entries that carry their
+// own key (a result year knows its year, a stage its name), so the key is
+// stored once: `KeyOf` reads it from the entry. Iteration follows the key
 // order (so every output built from it is byte-stable), lookups are binary
 // searches, and appending keys in ascending order costs no shifting. The
 // result maps hold a handful to a hundred entries, where this beats a tree
@@ -13,12 +15,14 @@
 
 namespace mirelo {
 
-template <class K, class V, class Less = std::less<>>
+template <class V, class KeyOf, class Less = std::less<>>
 class FlatMap {
 public:
-    using value_type = std::pair<K, V>;
-    using iterator = typename std::vector<value_type>::iterator;
-    using const_iterator = typename std::vector<value_type>::const_iterator;
+    using value_type = V;
+    using iterator = typename std::vector<V>::iterator;
+    using const_iterator = typename std::vector<V>::const_iterator;
+
+    static decltype(auto) key_of(const V& entry) { return KeyOf{}(entry); }
 
     size_t size() const { return entries_.size(); }
     bool empty() const { return entries_.empty(); }
@@ -31,7 +35,7 @@ public:
     template <class Key>
     V* find(const Key& key) {
         auto it = lower(key);
-        return (it != entries_.end() && !Less{}(key, it->first)) ? &it->second : nullptr;
+        return (it != entries_.end() && !Less{}(key, key_of(*it))) ? &*it : nullptr;
     }
     template <class Key>
     const V* find(const Key& key) const {
@@ -40,18 +44,18 @@ public:
     template <class Key>
     bool contains(const Key& key) const { return find(key) != nullptr; }
 
-    // Stores `value` under `key`, replacing an entry that was there.
-    V& insert_or_assign(K key, V value) {
-        if (entries_.empty() || Less{}(entries_.back().first, key)) {
-            entries_.emplace_back(std::move(key), std::move(value));
-            return entries_.back().second;
+    // Stores `entry` under its own key, replacing an entry that was there.
+    V& insert_or_assign(V entry) {
+        if (entries_.empty() || Less{}(key_of(entries_.back()), key_of(entry))) {
+            entries_.push_back(std::move(entry));
+            return entries_.back();
         }
-        auto it = lower(key);
-        if (it != entries_.end() && !Less{}(key, it->first)) {
-            it->second = std::move(value);
-            return it->second;
+        auto it = lower(key_of(entry));
+        if (it != entries_.end() && !Less{}(key_of(entry), key_of(*it))) {
+            *it = std::move(entry);
+            return *it;
         }
-        return entries_.emplace(it, std::move(key), std::move(value))->second;
+        return *entries_.insert(it, std::move(entry));
     }
 
     bool operator==(const FlatMap& other) const = default;
@@ -60,9 +64,9 @@ private:
     template <class Key>
     iterator lower(const Key& key) {
         return std::lower_bound(entries_.begin(), entries_.end(), key,
-                                [](const value_type& e, const Key& k) { return Less{}(e.first, k); });
+                                [](const V& e, const Key& k) { return Less{}(key_of(e), k); });
     }
-    std::vector<value_type> entries_;
+    std::vector<V> entries_;
 };
 
 }  // namespace mirelo

@@ -123,14 +123,20 @@ public:
         else value_special(v);
     }
     // A map: its entries in the map's iteration order, each key (text or
-    // integer, quoted by the map-key flag) followed by its value.
+    // integer, quoted by the map-key flag) followed by its value. Maps whose
+    // entries carry their own key (FlatMap) name it with `key_of`.
     template <class Map>
     void map(const Map& entries) {
         emit_map(entries.size(), [&] {
             size_t i = 0;
             for (const auto& entry : entries) {
-                emit_map_elt_key(i, [&] { value(entry.first); });
-                emit_map_elt_val(i, [&] { value(entry.second); });
+                if constexpr (requires { Map::key_of(entry); }) {
+                    emit_map_elt_key(i, [&] { value(Map::key_of(entry)); });
+                    emit_map_elt_val(i, [&] { value(entry); });
+                } else {
+                    emit_map_elt_key(i, [&] { value(entry.first); });
+                    emit_map_elt_val(i, [&] { value(entry.second); });
+                }
                 ++i;
             }
         });

@@ -142,9 +142,9 @@ constexpr size_t YEAR_BYTES = 96;        // "2020":{"node_type":"ResultYear","ye
 
 size_t results_bytes(const TreeResults& results) {
     size_t n = 0;
-    for (const auto& [stage_name, stage] : results.stages) {
+    for (const TreeResultStage& stage : results.stages) {
         n += STAGE_BYTES;
-        for (const auto& [indicator_name, indicator] : stage.indicators) {
+        for (const TreeResultIndicator& indicator : stage.indicators) {
             n += INDICATOR_BYTES + YEAR_BYTES * indicator.years.size();
         }
     }

@@ -101,7 +101,7 @@ Status OperationUtilityNode::calculate(const Building& bld, const Operation& opr
         calculate_at_data_point(bld, opr, last, static_cast<uint32_t>(y), usage_multiplier, rs);
     }
 
-    results.stages.insert_or_assign(std::string(STAGE_B6), std::move(rs));
+    results.stages.insert_or_assign(std::move(rs));
     results.calculate_time_sum();
     // Stage sums never fail.
     (void)results.calculate_stage_sums();
@@ -145,12 +145,12 @@ void OperationUtilityNode::calculate_between_data_points(const Building& bld, co
 void OperationUtilityNode::calculate_insert_result(std::string_view ind_key, uint32_t year, double value,
                                                    TreeResultStage& rs) const {
     if (TreeResultIndicator* indicator = rs.indicators.find(ind_key)) {
-        indicator->years.insert_or_assign(year, TreeResultYear(year, value));
+        indicator->years.insert_or_assign(TreeResultYear(year, value));
         return;
     }
     TreeResultIndicator indicator{std::string(ind_key)};
-    indicator.years.insert_or_assign(year, TreeResultYear(year, value));
-    rs.indicators.insert_or_assign(std::string(ind_key), std::move(indicator));
+    indicator.years.insert_or_assign(TreeResultYear(year, value));
+    rs.indicators.insert_or_assign(std::move(indicator));
 }
 
 void OperationUtilityNode::print(int32_t level, bool recursive) const {

@@ -10,8 +10,8 @@ namespace mirelo {
 void TreeResultIndicator::calculate_time_sum() {
     // Ascending years give the total the same bits on every run.
     double total = 0.0;
-    for (const auto& [year, entry] : years) total += entry.value;
-    years.insert_or_assign(FINAL_YEAR, TreeResultYear(FINAL_YEAR, total));
+    for (const TreeResultYear& entry : years) total += entry.value;
+    years.insert_or_assign(TreeResultYear(FINAL_YEAR, total));
 }
 
 void TreeResultIndicator::add_other_indicator(const TreeResultIndicator& other) {
@@ -23,16 +23,16 @@ void TreeResultIndicator::add_other_indicator(const TreeResultIndicator& other) 
     size_t missing = 0;
     {
         auto own = years.begin();
-        for (const auto& [year, entry] : other.years) {
-            while (own != years.end() && own->first < year) ++own;
-            if (own == years.end() || own->first != year) ++missing;
+        for (const TreeResultYear& entry : other.years) {
+            while (own != years.end() && own->year < entry.year) ++own;
+            if (own == years.end() || own->year != entry.year) ++missing;
         }
     }
     if (missing == 0) {
         auto own = years.begin();
-        for (const auto& [year, entry] : other.years) {
-            while (own->first < year) ++own;
-            own->second.value = own->second.value + entry.value;
+        for (const TreeResultYear& entry : other.years) {
+            while (own->year < entry.year) ++own;
+            own->value = own->value + entry.value;
         }
         return;
     }
@@ -40,16 +40,16 @@ void TreeResultIndicator::add_other_indicator(const TreeResultIndicator& other) 
     YearMap merged;
     merged.reserve(years.size() + missing);
     auto own = years.begin();
-    for (const auto& [year, entry] : other.years) {
-        for (; own != years.end() && own->first < year; ++own) merged.insert_or_assign(own->first, own->second);
-        if (own != years.end() && own->first == year) {
-            merged.insert_or_assign(year, TreeResultYear(own->second.year, own->second.value + entry.value));
+    for (const TreeResultYear& entry : other.years) {
+        for (; own != years.end() && own->year < entry.year; ++own) merged.insert_or_assign(*own);
+        if (own != years.end() && own->year == entry.year) {
+            merged.insert_or_assign(TreeResultYear(entry.year, own->value + entry.value));
             ++own;
         } else {
-            merged.insert_or_assign(year, TreeResultYear(year, entry.value));
+            merged.insert_or_assign(entry);
         }
     }
-    for (; own != years.end(); ++own) merged.insert_or_assign(own->first, own->second);
+    for (; own != years.end(); ++own) merged.insert_or_assign(*own);
     years = std::move(merged);
 }
 
@@ -64,7 +64,7 @@ void TreeResultIndicator::encode(json::Encoder& encoder) const {
 void TreeResultIndicator::node_to_xml(XmlWriter& writer) const {
     const XmlAttr attrs[] = {{"indicator", indicator}};
     tree::check_node_write(writer.start_element(NODE_NAME, attrs), NODE_NAME);
-    for (const auto& [year, entry] : years) entry.node_to_xml(writer);
+    for (const TreeResultYear& entry : years) entry.node_to_xml(writer);
     tree::check_node_write(writer.end_element(), NODE_NAME);
 }
 

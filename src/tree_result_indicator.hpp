@@ -9,8 +9,13 @@
 
 namespace mirelo {
 
+// Reads the key of a year entry: its year.
+struct YearOf {
+    uint32_t operator()(const TreeResultYear& entry) const { return entry.year; }
+};
+
 // Years ascending.
-using YearMap = FlatMap<uint32_t, TreeResultYear>;
+using YearMap = FlatMap<TreeResultYear, YearOf>;
 
 struct TreeResultIndicator {
     static constexpr std::string_view NODE_NAME = "ResultIndicator";

@@ -48,15 +48,15 @@ bool IndicatorOrder::operator()(std::string_view a, std::string_view b) const {
 }
 
 void TreeResultStage::calculate_time_sum() {
-    for (auto& [name, indicator] : indicators) indicator.calculate_time_sum();
+    for (TreeResultIndicator& indicator : indicators) indicator.calculate_time_sum();
 }
 
 Status TreeResultStage::add_other_stage(const TreeResultStage& other_stage) {
-    for (const auto& [name, other] : other_stage.indicators) {
-        if (TreeResultIndicator* own = indicators.find(name)) {
+    for (const TreeResultIndicator& other : other_stage.indicators) {
+        if (TreeResultIndicator* own = indicators.find(other.indicator)) {
             own->add_other_indicator(other);
         } else {
-            indicators.insert_or_assign(name, other);
+            indicators.insert_or_assign(other);
         }
     }
     return std::nullopt;

@@ -16,7 +16,12 @@ struct IndicatorOrder {
     bool operator()(std::string_view a, std::string_view b) const;
 };
 
-using IndicatorMap = FlatMap<std::string, TreeResultIndicator, IndicatorOrder>;
+// Reads the key of an indicator entry: its name.
+struct IndicatorOf {
+    const std::string& operator()(const TreeResultIndicator& entry) const { return entry.indicator; }
+};
+
+using IndicatorMap = FlatMap<TreeResultIndicator, IndicatorOf, IndicatorOrder>;
 
 struct TreeResultStage {
     static constexpr std::string_view NODE_NAME = "ResultStage";

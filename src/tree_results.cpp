@@ -15,7 +15,7 @@ std::optional<double> add_weights(std::optional<double> own, std::optional<doubl
 }  // namespace
 
 void TreeResults::calculate_time_sum() {
-    for (auto& [name, stage] : stages) stage.calculate_time_sum();
+    for (TreeResultStage& stage : stages) stage.calculate_time_sum();
 }
 
 Status TreeResults::calculate_stage_sums() {
@@ -34,7 +34,7 @@ Status TreeResults::calculate_b4_stage_sum() {
         if (Status failed = b4.add_other_stage(*part_c)) return failed;
     }
     // Without either part an earlier "b4" is kept as it is.
-    if (part_a || part_c) stages.insert_or_assign(std::string(STAGE_B4), std::move(b4));
+    if (part_a || part_c) stages.insert_or_assign(std::move(b4));
     return std::nullopt;
 }
 
@@ -45,7 +45,7 @@ Status TreeResults::calculate_final_stage_sum() {
             if (Status failed = sum.add_other_stage(*stage)) return failed;
         }
     }
-    stages.insert_or_assign(std::string(STAGE_SUM), std::move(sum));
+    stages.insert_or_assign(std::move(sum));
     return std::nullopt;
 }
 
@@ -56,7 +56,7 @@ Status TreeResults::add_other_results(const TreeResults& other_results) {
         if (TreeResultStage* own = stages.find(name)) {
             if (Status failed = own->add_other_stage(*other)) return failed;
         } else {
-            stages.insert_or_assign(std::string(name), *other);
+            stages.insert_or_assign(*other);
         }
     }
     weight = add_weights(weight, other_results.weight);
@@ -76,7 +76,7 @@ void TreeResults::encode(json::Encoder& encoder) const {
 void TreeResults::node_to_xml(XmlWriter& writer) const {
     tree::check_node_write(writer.start_element(NODE_NAME, {}), NODE_NAME);
     // The map is kept in bytewise key order already.
-    for (const auto& [name, stage] : stages) stage.node_to_xml(writer);
+    for (const TreeResultStage& stage : stages) stage.node_to_xml(writer);
     tree::check_node_write(writer.end_element(), NODE_NAME);
 }
 

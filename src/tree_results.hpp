@@ -11,8 +11,13 @@
 
 namespace mirelo {
 
+// Reads the key of a stage entry: its name.
+struct StageOf {
+    const std::string& operator()(const TreeResultStage& entry) const { return entry.stage; }
+};
+
 // Stage names bytewise.
-using StageMap = FlatMap<std::string, TreeResultStage>;
+using StageMap = FlatMap<TreeResultStage, StageOf>;
 
 struct TreeResults {
     static constexpr std::string_view NODE_NAME = "Results";

@@ -22,7 +22,7 @@ uint32_t clamp_year(int64_t year) {
 
 TreeResultIndicator single_year(std::string_view name, uint32_t year, double value) {
     TreeResultIndicator indicator{std::string(name)};
-    indicator.years.insert_or_assign(year, TreeResultYear(year, value));
+    indicator.years.insert_or_assign(TreeResultYear(year, value));
     return indicator;
 }
 
@@ -54,8 +54,8 @@ Status StageNode::calculate(const Building& bld, const Element& elm, const Const
         // replacements carry nothing but a zero total.
         for (std::string_view name : INDICATORS) {
             TreeResultIndicator zero = single_year(name, FINAL_YEAR, 0.0);
-            own.indicators.insert_or_assign(std::string(name), zero);
-            replacement.indicators.insert_or_assign(std::string(name), std::move(zero));
+            own.indicators.insert_or_assign(zero);
+            replacement.indicators.insert_or_assign(std::move(zero));
         }
     } else {
         std::array<double, INDICATORS.size()> values{};
@@ -63,7 +63,7 @@ Status StageNode::calculate(const Building& bld, const Element& elm, const Const
             Result<double> v = datamodel.get_indicator(INDICATORS[i]);
             if (!v) return v.error();
             values[i] = (v.value() / datamodel.factor) * amount;
-            own.indicators.insert_or_assign(std::string(INDICATORS[i]), single_year(INDICATORS[i], year, values[i]));
+            own.indicators.insert_or_assign(single_year(INDICATORS[i], year, values[i]));
         }
 
         const uint32_t lifespan = prd_link.lifespan;
@@ -98,18 +98,17 @@ Status StageNode::calculate(const Building& bld, const Element& elm, const Const
                 indicator.years.reserve(count);
                 for (uint64_t y = first_year + lifespan; y <= last_year; y += lifespan) {
                     const auto replacement_year = static_cast<uint32_t>(y);
-                    indicator.years.insert_or_assign(replacement_year, TreeResultYear(replacement_year, values[i]));
+                    indicator.years.insert_or_assign(TreeResultYear(replacement_year, values[i]));
                 }
             } else {
-                indicator.years.insert_or_assign(FINAL_YEAR, TreeResultYear(FINAL_YEAR, 0.0));
+                indicator.years.insert_or_assign(TreeResultYear(FINAL_YEAR, 0.0));
             }
-            replacement.indicators.insert_or_assign(std::string(INDICATORS[i]), std::move(indicator));
+            replacement.indicators.insert_or_assign(std::move(indicator));
         }
     }
 
-    std::string replacement_name = replacement.stage;
-    results.stages.insert_or_assign(key, std::move(own));
-    results.stages.insert_or_assign(std::move(replacement_name), std::move(replacement));
+    results.stages.insert_or_assign(std::move(own));
+    results.stages.insert_or_assign(std::move(replacement));
     results.calculate_time_sum();
     (void)results.calculate_stage_sums();
     return std::nullopt;

@@ -107,13 +107,13 @@ Years years_of(const TreeResults& results, std::string_view stage, std::string_v
     if (!s) return out;
     const TreeResultIndicator* i = s->indicators.find(std::string(indicator));
     if (!i) return out;
-    for (const auto& [year, entry] : i->years) out[year] = entry.value;
+    for (const TreeResultYear& entry : i->years) out[entry.year] = entry.value;
     return out;
 }
 
 std::set<std::string> stage_names(const TreeResults& results) {
     std::set<std::string> out;
-    for (const auto& entry : results.stages) out.insert(entry.first);
+    for (const TreeResultStage& entry : results.stages) out.insert(entry.stage);
     return out;
 }
 

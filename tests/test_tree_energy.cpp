@@ -78,13 +78,13 @@ Years years_of(const TreeResults& results, std::string_view stage, std::string_v
     if (!s) return out;
     const TreeResultIndicator* ind = s->indicators.find(indicator);
     if (!ind) return out;
-    for (const auto& [year, entry] : ind->years) out[year] = entry.value;
+    for (const TreeResultYear& entry : ind->years) out[entry.year] = entry.value;
     return out;
 }
 
 std::vector<std::string> stage_names(const TreeResults& results) {
     std::vector<std::string> out;
-    for (const auto& [name, stage] : results.stages) out.push_back(name);
+    for (const TreeResultStage& stage : results.stages) out.push_back(stage.stage);
     return out;
 }
 
@@ -307,10 +307,10 @@ TEST(BuildingNodeCalculation, SumsBothBranches) {
     for (std::string_view stage : {STAGE_A1_3, STAGE_SUM}) {
         TreeResultStage s{std::string(stage)};
         TreeResultIndicator gwp("gwp");
-        gwp.years.insert_or_assign(2020, TreeResultYear(2020, 5.0));
-        gwp.years.insert_or_assign(2030, TreeResultYear(2030, 7.0));
-        s.indicators.insert_or_assign("gwp", gwp);
-        sc.results.stages.insert_or_assign(std::string(stage), s);
+        gwp.years.insert_or_assign(TreeResultYear(2020, 5.0));
+        gwp.years.insert_or_assign(TreeResultYear(2030, 7.0));
+        s.indicators.insert_or_assign(gwp);
+        sc.results.stages.insert_or_assign(s);
     }
     sc.results.weight = 3.0;
     b.all_elements_child.add_child(sc);

@@ -21,20 +21,19 @@ using Years = std::initializer_list<std::pair<uint32_t, double>>;
 
 TreeResultIndicator make_indicator(std::string name, Years years) {
     TreeResultIndicator indicator(std::move(name));
-    for (auto [year, value] : years) indicator.years.insert_or_assign(year, TreeResultYear(year, value));
+    for (auto [year, value] : years) indicator.years.insert_or_assign(TreeResultYear(year, value));
     return indicator;
 }
 
 // A stage holding one indicator "gwp" with the given years.
 TreeResultStage gwp_stage(std::string name, Years years) {
     TreeResultStage stage(std::move(name));
-    stage.indicators.insert_or_assign("gwp", make_indicator("gwp", years));
+    stage.indicators.insert_or_assign(make_indicator("gwp", years));
     return stage;
 }
 
 void put(TreeResults& results, TreeResultStage stage) {
-    std::string name = stage.stage;
-    results.stages.insert_or_assign(std::move(name), std::move(stage));
+    results.stages.insert_or_assign(std::move(stage));
 }
 
 // Year -> value of the indicator "gwp" of a stage, or a note that something is absent.
@@ -50,18 +49,18 @@ std::vector<std::pair<uint32_t, double>> gwp_years(const TreeResults& results, s
         ADD_FAILURE() << "no gwp in stage " << stage;
         return out;
     }
-    for (const auto& [year, entry] : gwp->years) {
-        EXPECT_EQ(year, entry.year);
-        out.emplace_back(year, entry.value);
+    for (const TreeResultYear& entry : gwp->years) {
+        EXPECT_EQ(YearMap::key_of(entry), entry.year);
+        out.emplace_back(entry.year, entry.value);
     }
     return out;
 }
 
 std::vector<std::string> stage_names(const TreeResults& results) {
     std::vector<std::string> names;
-    for (const auto& [name, stage] : results.stages) {
-        EXPECT_EQ(name, stage.stage);
-        names.push_back(name);
+    for (const TreeResultStage& stage : results.stages) {
+        EXPECT_EQ(StageMap::key_of(stage), stage.stage);
+        names.push_back(stage.stage);
     }
     return names;
 }
@@ -96,8 +95,8 @@ TEST(ResultTimeSum, StoresTheTotalOfAllYearsUnderFinalYear) {
 TEST(ResultTimeSum, CoversEveryIndicatorOfEveryStage) {
     TreeResults results;
     TreeResultStage b4a("b4_a");
-    b4a.indicators.insert_or_assign("gwp", make_indicator("gwp", {{2030, 2.0}}));
-    b4a.indicators.insert_or_assign("ser", make_indicator("ser", {{2030, 3.0}, {2040, 4.0}}));
+    b4a.indicators.insert_or_assign(make_indicator("gwp", {{2030, 2.0}}));
+    b4a.indicators.insert_or_assign(make_indicator("ser", {{2030, 3.0}, {2040, 4.0}}));
     put(results, std::move(b4a));
     put(results, gwp_stage("sum", {{2020, 5.0}}));
     results.calculate_time_sum();
@@ -183,11 +182,11 @@ TEST(ResultAddOther, ParentTakesOnlyHierarchyStages) {
 TEST(ResultAddOther, MergesYearByYear) {
     TreeResults parent;
     TreeResultStage own = gwp_stage("b6", {{2020, 1.0}, {2021, 2.0}, {2030, 4.0}});
-    own.indicators.insert_or_assign("odp", make_indicator("odp", {{2020, 1.0}}));
+    own.indicators.insert_or_assign(make_indicator("odp", {{2020, 1.0}}));
     put(parent, std::move(own));
     TreeResults child;
     TreeResultStage other = gwp_stage("b6", {{2019, 0.5}, {2021, 10.0}, {2025, 20.0}, {2040, 40.0}});
-    other.indicators.insert_or_assign("ser", make_indicator("ser", {{2020, 9.0}}));
+    other.indicators.insert_or_assign(make_indicator("ser", {{2020, 9.0}}));
     put(child, std::move(other));
 
     ASSERT_FALSE(parent.add_other_results(child));
@@ -247,12 +246,12 @@ TEST(ResultAddOther, CopiesAreIndependent) {
 
 TEST(ResultMaps, IndicatorsFollowTheFixedOrder) {
     TreeResultStage stage("a1_3");
-    for (std::string name : {"zeta", "GWP", "gw"}) stage.indicators.insert_or_assign(name, TreeResultIndicator(name));
+    for (std::string name : {"zeta", "GWP", "gw"}) stage.indicators.insert_or_assign(TreeResultIndicator(name));
     for (auto it = INDICATORS.rbegin(); it != INDICATORS.rend(); ++it) {
-        stage.indicators.insert_or_assign(std::string(*it), TreeResultIndicator(std::string(*it)));
+        stage.indicators.insert_or_assign(TreeResultIndicator(std::string(*it)));
     }
     std::vector<std::string> names;
-    for (const auto& [name, indicator] : stage.indicators) names.push_back(name);
+    for (const TreeResultIndicator& indicator : stage.indicators) names.push_back(indicator.indicator);
     std::vector<std::string> expected(INDICATORS.begin(), INDICATORS.end());
     expected.insert(expected.end(), {"GWP", "gw", "zeta"});
     EXPECT_EQ(names, expected);
@@ -319,7 +318,7 @@ std::string results_xml(const TreeResults& results) {
 TreeResultStage full_stage(std::string name, Years years) {
     TreeResultStage stage(std::move(name));
     for (std::string_view indicator : INDICATORS) {
-        stage.indicators.insert_or_assign(std::string(indicator), make_indicator(std::string(indicator), years));
+        stage.indicators.insert_or_assign(make_indicator(std::string(indicator), years));
     }
     return stage;
 }
@@ -338,8 +337,8 @@ TEST(ResultXml, WritesStagesIndicatorsAndYearsInFixedOrder) {
 
     TreeResults one;
     TreeResultStage stage = full_stage("c3", {{2030, 12.0}, {9999, 0.5}, {2020, -0.0}, {10000, std::nan("")}});
-    stage.indicators.insert_or_assign("GWP", make_indicator("GWP", {{2020, 1.0}}));
-    stage.indicators.insert_or_assign("extra", make_indicator("extra", {{2020, 1.0}}));
+    stage.indicators.insert_or_assign(make_indicator("GWP", {{2020, 1.0}}));
+    stage.indicators.insert_or_assign(make_indicator("extra", {{2020, 1.0}}));
     put(one, std::move(stage));
     std::string expected = "<Results><ResultStage stage=\"c3\">";
     for (std::string_view indicator : INDICATORS) {
@@ -355,8 +354,8 @@ TEST(ResultXml, WritesStagesIndicatorsAndYearsInFixedOrder) {
 TEST(ResultXml, StageWithoutSomeIndicatorsWritesThoseItHas) {
     TreeResults results;
     TreeResultStage stage("b6");
-    stage.indicators.insert_or_assign("ser", make_indicator("ser", {}));
-    stage.indicators.insert_or_assign("odp", make_indicator("odp", {{2020, 1.0}}));
+    stage.indicators.insert_or_assign(make_indicator("ser", {}));
+    stage.indicators.insert_or_assign(make_indicator("odp", {{2020, 1.0}}));
     put(results, std::move(stage));
     EXPECT_EQ(results_xml(results),
               "<Results><ResultStage stage=\"b6\"><ResultIndicator indicator=\"odp\"><ResultYear year=\"2020\">1"
