@@ -294,14 +294,13 @@ void RootNode::handle_utility_branch(OperationUtilityNode& parent_node, const Pa
 
 void RootNode::print(int32_t level, bool recursive) const {
     tree::common_print(level, recursive, NODE_NAME);
-    if (!recursive) return;
-    for (const BuildingNode& child : children) child.print(level + 1, true);
+    if (recursive) tree::print_children(children, level);
 }
 
 void RootNode::node_to_xml(XmlWriter& writer) const {
-    tree::check_node_write(writer.start_element(NODE_NAME, {}), NODE_NAME);
-    for (const BuildingNode& child : children) child.node_to_xml(writer);
-    tree::check_node_write(writer.end_element(), NODE_NAME);
+    tree::write_node(writer, NODE_NAME, {}, [&] {
+        for (const BuildingNode& child : children) child.node_to_xml(writer);
+    });
 }
 
 void RootNode::encode(json::Encoder& encoder) const {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <fstream>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -108,6 +109,15 @@ void print_children(const Children& children, int32_t level) {
 
 // Fatal stop for a node or result element whose write failed.
 void check_node_write(const XmlStatus& status, std::string_view element);
+
+// Writes a node or result element: its start, then `content`, then its
+// end; a failed start or end is a fatal stop.
+template <class Content>
+void write_node(XmlWriter& writer, std::string_view name, std::span<const XmlAttr> attributes, Content&& content) {
+    check_node_write(writer.start_element(name, attributes), name);
+    content();
+    check_node_write(writer.end_element(), name);
+}
 
 }  // namespace tree
 

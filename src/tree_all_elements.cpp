@@ -20,10 +20,10 @@ void AllElementsNode::print(int32_t level, bool recursive) const {
 }
 
 void AllElementsNode::node_to_xml(XmlWriter& writer) const {
-    tree::check_node_write(writer.start_element(NODE_NAME, {}), NODE_NAME);
-    results.node_to_xml(writer);
-    for (const SuperCategoryNode& child : children) child.node_to_xml(writer);
-    tree::check_node_write(writer.end_element(), NODE_NAME);
+    tree::write_node(writer, NODE_NAME, {}, [&] {
+        results.node_to_xml(writer);
+        for (const SuperCategoryNode& child : children) child.node_to_xml(writer);
+    });
 }
 
 void AllElementsNode::encode(json::Encoder& encoder) const {

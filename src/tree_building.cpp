@@ -29,12 +29,12 @@ void BuildingNode::print(int32_t level, bool recursive) const {
 }
 
 void BuildingNode::node_to_xml(XmlWriter& writer) const {
-    tree::check_node_write(writer.start_element(NODE_NAME, {}), NODE_NAME);
-    datamodel.node_to_xml(writer, "Datamodel");
-    results.node_to_xml(writer);
-    operation_child.node_to_xml(writer);
-    all_elements_child.node_to_xml(writer);
-    tree::check_node_write(writer.end_element(), NODE_NAME);
+    tree::write_node(writer, NODE_NAME, {}, [&] {
+        datamodel.node_to_xml(writer, "Datamodel");
+        results.node_to_xml(writer);
+        operation_child.node_to_xml(writer);
+        all_elements_child.node_to_xml(writer);
+    });
 }
 
 void BuildingNode::encode(json::Encoder& encoder) const {

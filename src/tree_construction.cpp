@@ -23,11 +23,11 @@ void ConstructionNode::print(int32_t level, bool recursive) const {
 }
 
 void ConstructionNode::node_to_xml(XmlWriter& writer) const {
-    tree::check_node_write(writer.start_element(NODE_NAME, {}), NODE_NAME);
-    datamodel.node_to_xml(writer, "Datamodel");
-    results.node_to_xml(writer);
-    for (const ProductNode& child : children) child.node_to_xml(writer);
-    tree::check_node_write(writer.end_element(), NODE_NAME);
+    tree::write_node(writer, NODE_NAME, {}, [&] {
+        datamodel.node_to_xml(writer, "Datamodel");
+        results.node_to_xml(writer);
+        for (const ProductNode& child : children) child.node_to_xml(writer);
+    });
 }
 
 void ConstructionNode::encode(json::Encoder& encoder) const {

@@ -161,11 +161,11 @@ void OperationUtilityNode::print(int32_t level, bool recursive) const {
 
 void OperationUtilityNode::node_to_xml(XmlWriter& writer) const {
     const std::array<XmlAttr, 1> attrs = {{{"calc_usage_multiplier", xml_value(calc_usage_multiplier)}}};
-    tree::check_node_write(writer.start_element(NODE_NAME, attrs), NODE_NAME);
-    datamodel.node_to_xml(writer, "Datamodel");
-    results.node_to_xml(writer);
-    // The data points stay out of the tree dump; they can be dumped on their own.
-    tree::check_node_write(writer.end_element(), NODE_NAME);
+    tree::write_node(writer, NODE_NAME, attrs, [&] {
+        datamodel.node_to_xml(writer, "Datamodel");
+        results.node_to_xml(writer);
+        // The data points stay out of the tree dump; they can be dumped on their own.
+    });
 }
 
 void OperationUtilityNode::encode(json::Encoder& encoder) const {

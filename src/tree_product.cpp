@@ -101,12 +101,12 @@ void ProductNode::node_to_xml(XmlWriter& writer) const {
         {"weight", xml_value(calc_weight)},
         {"replacements", xml_value(calc_replacements)},
     };
-    tree::check_node_write(writer.start_element(NODE_NAME, attributes), NODE_NAME);
-    datamodel.node_to_xml(writer, "Datamodel");
-    linkmodel.node_to_xml(writer, "Linkmodel");
-    results.node_to_xml(writer);
-    for (const StageNode& child : children) child.node_to_xml(writer);
-    tree::check_node_write(writer.end_element(), NODE_NAME);
+    tree::write_node(writer, NODE_NAME, attributes, [&] {
+        datamodel.node_to_xml(writer, "Datamodel");
+        linkmodel.node_to_xml(writer, "Linkmodel");
+        results.node_to_xml(writer);
+        for (const StageNode& child : children) child.node_to_xml(writer);
+    });
 }
 
 void ProductNode::encode(json::Encoder& encoder) const {

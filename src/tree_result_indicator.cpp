@@ -63,9 +63,9 @@ void TreeResultIndicator::encode(json::Encoder& encoder) const {
 
 void TreeResultIndicator::node_to_xml(XmlWriter& writer) const {
     const XmlAttr attrs[] = {{"indicator", indicator}};
-    tree::check_node_write(writer.start_element(NODE_NAME, attrs), NODE_NAME);
-    for (const TreeResultYear& entry : years) entry.node_to_xml(writer);
-    tree::check_node_write(writer.end_element(), NODE_NAME);
+    tree::write_node(writer, NODE_NAME, attrs, [&] {
+        for (const TreeResultYear& entry : years) entry.node_to_xml(writer);
+    });
 }
 
 }  // namespace mirelo

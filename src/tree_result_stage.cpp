@@ -72,14 +72,14 @@ void TreeResultStage::encode(json::Encoder& encoder) const {
 
 void TreeResultStage::node_to_xml(XmlWriter& writer) const {
     const XmlAttr attrs[] = {{"stage", stage}};
-    tree::check_node_write(writer.start_element(NODE_NAME, attrs), NODE_NAME);
-    // Exactly the eleven known indicators, in their fixed order; a stage
-    // without some of them (an energy-use stage with no calculated year
-    // holds none) simply writes fewer.
-    for (std::string_view name : INDICATORS) {
-        if (const TreeResultIndicator* indicator = indicators.find(name)) indicator->node_to_xml(writer);
-    }
-    tree::check_node_write(writer.end_element(), NODE_NAME);
+    tree::write_node(writer, NODE_NAME, attrs, [&] {
+        // Exactly the eleven known indicators, in their fixed order; a stage
+        // without some of them (an energy-use stage with no calculated year
+        // holds none) simply writes fewer.
+        for (std::string_view name : INDICATORS) {
+            if (const TreeResultIndicator* indicator = indicators.find(name)) indicator->node_to_xml(writer);
+        }
+    });
 }
 
 }  // namespace mirelo

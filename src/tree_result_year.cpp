@@ -17,10 +17,10 @@ void TreeResultYear::encode(json::Encoder& encoder) const {
 
 void TreeResultYear::node_to_xml(XmlWriter& writer) const {
     const XmlAttr attrs[] = {{"year", std::to_string(year)}};
-    tree::check_node_write(writer.start_element(NODE_NAME, attrs), NODE_NAME);
-    // The value is informative; a lost one must not cost the rest of the dump.
-    (void)writer.characters(real_display(value));
-    tree::check_node_write(writer.end_element(), NODE_NAME);
+    tree::write_node(writer, NODE_NAME, attrs, [&] {
+        // The value is informative; a lost one must not cost the rest of the dump.
+        (void)writer.characters(real_display(value));
+    });
 }
 
 }  // namespace mirelo

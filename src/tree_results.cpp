@@ -74,10 +74,10 @@ void TreeResults::encode(json::Encoder& encoder) const {
 }
 
 void TreeResults::node_to_xml(XmlWriter& writer) const {
-    tree::check_node_write(writer.start_element(NODE_NAME, {}), NODE_NAME);
-    // The map is kept in bytewise key order already.
-    for (const TreeResultStage& stage : stages) stage.node_to_xml(writer);
-    tree::check_node_write(writer.end_element(), NODE_NAME);
+    tree::write_node(writer, NODE_NAME, {}, [&] {
+        // The map is kept in bytewise key order already.
+        for (const TreeResultStage& stage : stages) stage.node_to_xml(writer);
+    });
 }
 
 }  // namespace mirelo

@@ -121,11 +121,11 @@ void StageNode::print(int32_t level, bool recursive) const {
 
 void StageNode::node_to_xml(XmlWriter& writer) const {
     const XmlAttr attributes[] = {{"calc_replacements", xml_value(calc_replacements)}};
-    tree::check_node_write(writer.start_element(NODE_NAME, attributes), NODE_NAME);
-    datamodel.node_to_xml(writer, "Datamodel");
-    linkmodel.node_to_xml(writer, "Linkmodel");
-    results.node_to_xml(writer);
-    tree::check_node_write(writer.end_element(), NODE_NAME);
+    tree::write_node(writer, NODE_NAME, attributes, [&] {
+        datamodel.node_to_xml(writer, "Datamodel");
+        linkmodel.node_to_xml(writer, "Linkmodel");
+        results.node_to_xml(writer);
+    });
 }
 
 void StageNode::encode(json::Encoder& encoder) const {
