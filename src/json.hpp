@@ -206,9 +206,11 @@ private:
 };
 
 // Encodes `value` into a new text, or returns the first encoder error.
+// `capacity` reserves the text up front when its size can be estimated.
 template <Encodable T>
-Result<std::string, EncoderError> encode(const T& value) {
+Result<std::string, EncoderError> encode(const T& value, size_t capacity = 0) {
     std::string out;
+    out.reserve(capacity);
     Encoder encoder(out);
     value.encode(encoder);
     if (auto error = encoder.error()) return *error;

@@ -166,12 +166,9 @@ size_t estimated_json_bytes(const N& node) {
 }  // namespace
 
 std::string encode_tree(const RootNode& root) {
-    std::string out;
-    out.reserve(estimated_json_bytes(root));
-    json::Encoder encoder(out);
-    root.encode(encoder);
-    if (auto error = encoder.error()) fatal("JSON encoding failed: " + std::string(json::error_name(*error)));
-    return out;
+    auto encoded = json::encode(root, estimated_json_bytes(root));
+    if (!encoded) fatal("JSON encoding failed: " + std::string(json::error_name(encoded.error())));
+    return std::move(encoded.value());
 }
 
 std::string process(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths,
