@@ -14,13 +14,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-if [[ $# -ge 1 ]]; then
-  mkdir -p "$1"
-  build=$(cd "$1" && pwd)
-else
-  build=$(mktemp -d "${TMPDIR:-/tmp}/mirelo-fuzz.XXXXXX")
-  trap 'rm -rf "$build"' EXIT
-fi
+source .ci/build_dir.sh
+use_build_dir fuzz "${1:-}"
 
 cxx=${CXX:-clang++}
 sanitizers=address,undefined

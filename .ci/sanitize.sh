@@ -9,12 +9,8 @@ set -euo pipefail
 
 cd "$(dirname "$0")/.."
 
-if [[ $# -ge 1 ]]; then
-  build=$1
-else
-  build=$(mktemp -d "${TMPDIR:-/tmp}/mirelo-sanitize.XXXXXX")
-  trap 'rm -rf "$build"' EXIT
-fi
+source .ci/build_dir.sh
+use_build_dir sanitize "${1:-}"
 
 # Reports abort the test program; leaks are reported at its exit. A report
 # on standard error alone would not fail ctest, so every one must also end

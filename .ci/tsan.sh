@@ -12,13 +12,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-if [[ $# -ge 1 ]]; then
-  mkdir -p "$1"
-  build=$(cd "$1" && pwd)
-else
-  build=$(mktemp -d "${TMPDIR:-/tmp}/mirelo-tsan.XXXXXX")
-  trap 'rm -rf "$build"' EXIT
-fi
+source .ci/build_dir.sh
+use_build_dir tsan "${1:-}"
 
 cxx=${CXX:-g++}
 gtest_src=${GTEST_SOURCE_DIR:-/usr/src/googletest/googletest}

@@ -290,6 +290,22 @@ TEST(BadInputTest, DiagnosticLineNamesWhereTheInputIsWrong) {
     }
 }
 
+// The fuzzer's finding: an initial year long after the scenario's data
+// points asks for 18,000 yearly energy values. The call refuses it with the
+// limit's message instead of spending seconds and hundreds of MB on it.
+TEST(BadInputTest, InitialYearFarAfterTheDataPointsIsRefused) {
+    const std::string bytes =
+        read_file((std::filesystem::path(MIRELO_TESTDATA_DIR) / "regressions" /
+                   "slow-initial-year-long-after-data-points").string());
+    ASSERT_FALSE(bytes.empty());
+    TempDir temp;
+    const std::string project = temp.write("project.xml", std::string_view(bytes).substr(1));
+    const Outcome outcome = call(project, {std::string(MIRELO_EXAMPLES_DIR) + "/generic_db.xml"});
+    EXPECT_FALSE(outcome.null_result);
+    EXPECT_EQ(outcome.text, "");
+    EXPECT_NE(outcome.err.find("calculation period too long"), std::string::npos) << outcome.err;
+}
+
 // Inputs the fuzzer once stopped on, kept as they were found: the first byte
 // chooses the road (even: the rest is the project file, beside the example
 // generic database; odd: the rest is a library file beside the example
