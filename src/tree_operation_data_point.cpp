@@ -16,9 +16,11 @@ void OperationDataPointNode::print(int32_t level, bool recursive) const {
 // Only ever dumped on its own, never as part of the tree, so a failed write
 // is not worth stopping for.
 void OperationDataPointNode::node_to_xml(XmlWriter& writer) const {
-    (void)writer.start_element(NODE_NAME, {});
+    // An element that failed to start is not ended: the end would close
+    // the enclosing element instead.
+    const bool opened = !writer.start_element(NODE_NAME, {});
     for (const OperationIndicatorGroupNode& child : children) child.node_to_xml(writer);
-    (void)writer.end_element();
+    if (opened) (void)writer.end_element();
 }
 
 void OperationDataPointNode::encode(json::Encoder& encoder) const {

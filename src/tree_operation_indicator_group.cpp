@@ -14,8 +14,7 @@ void OperationIndicatorGroupNode::print(int32_t level, bool recursive) const {
 // A bare element: the record has no XML form, and failures are ignored as
 // for the data point that holds it.
 void OperationIndicatorGroupNode::node_to_xml(XmlWriter& writer) const {
-    (void)writer.start_element(NODE_NAME, {});
-    (void)writer.end_element();
+    write_record_element(writer, NODE_NAME, {});
 }
 
 void OperationIndicatorGroupNode::encode(json::Encoder& encoder) const {

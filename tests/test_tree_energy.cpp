@@ -407,6 +407,26 @@ TEST(EnergyNodesXml, DataPointNodesWriteBareElementsAndIgnoreFailures) {
     EXPECT_NO_THROW(dp.children.front().node_to_xml(failing));
 }
 
+// A data point whose element cannot be started must not end the element
+// around it in its place.
+TEST(EnergyNodesXml, DataPointThatFailedToStartLeavesTheEnclosingElementOpen) {
+    class RefusesDataPoints : public XmlWriter {
+    public:
+        explicit RefusesDataPoints(std::ostream& out) : XmlWriter(out) {}
+        XmlStatus start_element(std::string_view name, std::span<const XmlAttr> attributes) override {
+            if (name == OperationDataPointNode::NODE_NAME) return std::string("refused");
+            return XmlWriter::start_element(name, attributes);
+        }
+    };
+    std::ostringstream out;
+    RefusesDataPoints writer(out);
+    ASSERT_FALSE(writer.start_element("Outer", {}));
+    OperationDataPointNode dp = make_point(2020, 1.0);
+    dp.node_to_xml(writer);
+    EXPECT_EQ(writer.open_elements(), std::vector<std::string>{"Outer"});
+    EXPECT_EQ(out.str(), "<Outer><OperationIndicatorGroup></OperationIndicatorGroup>");
+}
+
 TEST(EnergyNodesXml, FailedNodeElementStopsTheDump) {
     FailingWriter failing;
     EXPECT_THROW(make_utility(true, {}).node_to_xml(failing), FatalStop);
