@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "json.hpp"
+#include "log.hpp"
 #include "mirelo.h"
 #include "shared_error.hpp"
 #include "text_convert.hpp"
@@ -38,21 +39,10 @@ std::optional<int> write_all(int fd, std::string_view data) {
     return std::nullopt;
 }
 
-// One diagnostic line goes out in a single write(2), so that lines of
-// concurrent calls never interleave within a line. Failures are ignored:
-// there is nowhere left to report them.
-void write_stderr_line(std::string_view line) {
-    std::string buffer;
-    buffer.reserve(line.size() + 1);
-    buffer.append(line);
-    buffer.push_back('\n');
-    (void)write_all(STDERR_FILENO, buffer);
-}
-
 // The two-line report of a C argument that is not valid UTF-8.
 void report_invalid_utf8(std::string_view text, const char* what) {
-    write_stderr_line("Error: invalid utf-8: invalid byte near index " + std::to_string(valid_utf8_prefix(text)));
-    write_stderr_line("Error: " + SharedError::cffi_type_error(std::string("Error parsing ") + what).display());
+    print_stderr_line("Error: invalid utf-8: invalid byte near index " + std::to_string(valid_utf8_prefix(text)));
+    print_stderr_line("Error: " + SharedError::cffi_type_error(std::string("Error parsing ") + what).display());
 }
 
 bool is_valid_utf8(std::string_view text) { return valid_utf8_prefix(text) == text.size(); }
@@ -73,15 +63,15 @@ void* worker_main(void* arg) {
     try {
         job->result = process(job->project_xml_path, job->lib_paths, job->output_path);
     } catch (const FatalStop& stop) {
-        write_stderr_line(std::string("Error: fatal: ") + stop.what());
+        print_stderr_line(std::string("Error: fatal: ") + stop.what());
     } catch (const std::bad_alloc&) {
-        write_stderr_line("Error: fatal: out of memory");
+        print_stderr_line("Error: fatal: out of memory");
     } catch (abi::__forced_unwind&) {
         throw;  // thread cancellation must finish unwinding
     } catch (const std::exception& e) {
-        write_stderr_line(std::string("Error: fatal: unexpected failure: ") + e.what());
+        print_stderr_line(std::string("Error: fatal: unexpected failure: ") + e.what());
     } catch (...) {
-        write_stderr_line("Error: fatal: unexpected failure of an unknown kind");
+        print_stderr_line("Error: fatal: unexpected failure of an unknown kind");
     }
     return nullptr;
 }
@@ -117,7 +107,7 @@ void calculate_first_building(RootNode& root) {
     if (Status status = building.calculate()) {
         // The partly calculated tree is still the result; its inner nodes
         // stay without sums rather than holding sums of half the products.
-        write_stderr_line("Error: " + status->display());
+        print_stderr_line("Error: " + status->display());
         return;
     }
     building.calculate_hierarchy_sums();
@@ -189,7 +179,7 @@ std::string safe_process(const std::string& project_xml_path, const std::vector<
     // varies; the pipeline is sized for 2 MiB.
     pthread_attr_t attr;
     if (int rc = pthread_attr_init(&attr); rc != 0) {
-        write_stderr_line("Error: fatal: could not prepare the worker thread: " + os_error_text(rc));
+        print_stderr_line("Error: fatal: could not prepare the worker thread: " + os_error_text(rc));
         return std::string();
     }
     int rc = pthread_attr_setstacksize(&attr, WORKER_STACK_SIZE);
@@ -197,7 +187,7 @@ std::string safe_process(const std::string& project_xml_path, const std::vector<
     if (rc == 0) rc = pthread_create(&worker, &attr, &worker_main, &job);
     pthread_attr_destroy(&attr);
     if (rc != 0) {
-        write_stderr_line("Error: fatal: could not start the worker thread: " + os_error_text(rc));
+        print_stderr_line("Error: fatal: could not start the worker thread: " + os_error_text(rc));
         return std::string();
     }
     // The worker uses `job` on this stack: a cancellation of the calling
@@ -241,10 +231,10 @@ const char* c_copy(const std::string& text) {
 extern "C" MIRELO_EXPORT const char* process_xml_file_to_json(const char* input_xml_path,
                                                               const char* const* library_xml_paths,
                                                               size_t library_xml_paths_length) {
-    using mirelo::write_stderr_line;
+    using mirelo::print_stderr_line;
     try {
         if (input_xml_path == nullptr) {
-            write_stderr_line("Error: input_xml_path is null");
+            print_stderr_line("Error: input_xml_path is null");
             return nullptr;
         }
         std::string project(input_xml_path);
@@ -253,7 +243,7 @@ extern "C" MIRELO_EXPORT const char* process_xml_file_to_json(const char* input_
             return nullptr;
         }
         if (library_xml_paths == nullptr && library_xml_paths_length > 0) {
-            write_stderr_line("Error: library_xml_paths is null but library_xml_paths_length is " +
+            print_stderr_line("Error: library_xml_paths is null but library_xml_paths_length is " +
                               std::to_string(library_xml_paths_length));
             return nullptr;
         }
@@ -264,7 +254,7 @@ extern "C" MIRELO_EXPORT const char* process_xml_file_to_json(const char* input_
         for (size_t i = 0; i < library_xml_paths_length; ++i) {
             const char* path = library_xml_paths[i];
             if (path == nullptr) {
-                write_stderr_line("Error: library_xml_paths[" + std::to_string(i) + "] is null");
+                print_stderr_line("Error: library_xml_paths[" + std::to_string(i) + "] is null");
                 return nullptr;
             }
             libraries.emplace_back(path);
@@ -275,12 +265,12 @@ extern "C" MIRELO_EXPORT const char* process_xml_file_to_json(const char* input_
         }
         std::string result = mirelo::safe_process(project, libraries, std::string());
         const char* out = c_copy(result);
-        if (!out) write_stderr_line("Error: out of memory for the result");
+        if (!out) print_stderr_line("Error: out of memory for the result");
         return out;
     } catch (abi::__forced_unwind&) {
         throw;
     } catch (...) {
-        write_stderr_line("Error: could not run the calculation: out of memory");
+        print_stderr_line("Error: could not run the calculation: out of memory");
         return nullptr;
     }
 }

@@ -47,15 +47,30 @@ void log_record(LogLevel level, std::string_view target, std::string_view text) 
     }
 }
 
-void print_stdout_line(std::string_view line) {
+namespace {
+
+// Writes `line` and a line feed in one call, so that lines of concurrent
+// calls never interleave within a line. Returns false when the write failed.
+bool write_line(std::FILE* stream, std::string_view line) {
     std::string buffer;
     buffer.reserve(line.size() + 1);
     buffer.append(line);
     buffer.push_back('\n');
-    if (std::fwrite(buffer.data(), 1, buffer.size(), stdout) != buffer.size()) {
+    return std::fwrite(buffer.data(), 1, buffer.size(), stream) == buffer.size();
+}
+
+}  // namespace
+
+void print_stdout_line(std::string_view line) {
+    if (!write_line(stdout, line)) {
         int err = errno;
         fatal("failed printing to stdout: " + os_error_text(err));
     }
+}
+
+void print_stderr_line(std::string_view line) {
+    // There is nowhere left to report a failure to write a diagnostic.
+    (void)write_line(stderr, line);
 }
 
 std::string skipping_text(std::string_view name, std::string_view value) {

@@ -30,6 +30,9 @@ void log_record(LogLevel level, std::string_view target, std::string_view text);
 // Writes one line and a line feed to standard output in one write; a failed
 // write is the fatal stop "failed printing to stdout: " and the error.
 void print_stdout_line(std::string_view line);
+// Writes one diagnostic line and a line feed to standard error in one write;
+// a failure is ignored.
+void print_stderr_line(std::string_view line);
 
 // The "Skipping: " text of an attribute that a record type does not know:
 // Skipping: name = "value"
