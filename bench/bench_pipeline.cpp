@@ -182,10 +182,7 @@ int child_exported_call(const std::string& dir) {
 // mark after each (KiB), to show where the peak is reached.
 int child_phase_memory(const std::string& dir) {
     const Inputs in = inputs_in(dir);
-    Parser parser;
-    parser.parse_file(in.project, true);
-    parser.parse_file(in.library, false);
-    parser.assert_tables();
+    Parser parser = mirelo::read_inputs(in.project, {in.library});
     const long after_read = own_max_rss_kib();
     RootNode root = mirelo::build_tree(std::move(parser));
     const long after_construct = own_max_rss_kib();
