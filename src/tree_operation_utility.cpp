@@ -38,20 +38,35 @@ uint32_t last_year_of_period(const Building& bld) {
 
 uint64_t length(YearRange range) { return range.to > range.from ? range.to - range.from : 0; }
 
-// Stops before any year is written when the walks would write more yearly
-// values than a result may hold (an unbounded period with a far-away data
-// point asks for billions).
-void check_year_count(YearRange head, const std::vector<OperationDataPointNode>& points, uint32_t last_year,
-                      uint32_t tail_end) {
-    uint64_t years = length(head);
+// The years of every walk of one utility, clipped to the period: before the
+// first data point, strictly between each pair of neighbours, and from the
+// last data point on. Planned once so that their size can be checked before
+// any year is written.
+struct Walks {
+    YearRange head;
+    std::vector<YearRange> between;  // between[i]: after data point i, before i + 1
+    YearRange tail;
+
+    // Yearly values the walks write, each data point's own year included.
+    uint64_t count() const {
+        uint64_t years = length(head) + length(tail);
+        for (YearRange range : between) years += 1 + length(range);
+        return years;
+    }
+};
+
+Walks plan_walks(const std::vector<OperationDataPointNode>& points, const Building& bld) {
+    const uint32_t last_year = last_year_of_period(bld);
+    const uint32_t tail_end = bld.initial_year + bld.calculation_timespan + 1;
+    Walks walks;
+    walks.head = clip_to_period({bld.initial_year, points.front().datamodel.year}, last_year);
+    walks.between.reserve(points.size() - 1);
     for (size_t i = 0; i + 1 < points.size(); ++i) {
-        years += 1 + length(clip_to_period({uint64_t{points[i].datamodel.year} + 1, points[i + 1].datamodel.year},
-                                           last_year));
+        walks.between.push_back(
+            clip_to_period({uint64_t{points[i].datamodel.year} + 1, points[i + 1].datamodel.year}, last_year));
     }
-    years += length(clip_to_period({points.back().datamodel.year, tail_end}, last_year));
-    if (years > MAX_YEARLY_VALUES) {
-        fatal("calculation period too long: " + std::to_string(years) + " yearly values for one utility");
-    }
+    walks.tail = clip_to_period({points.back().datamodel.year, tail_end}, last_year);
+    return walks;
 }
 
 }  // namespace
@@ -72,15 +87,17 @@ Status OperationUtilityNode::calculate(const Building& bld, const Operation& opr
     const double usage_multiplier = consumption * bld.floor_area;
     calc_usage_multiplier = usage_multiplier;
 
-    const uint32_t last_year = last_year_of_period(bld);
-    const uint32_t tail_end = bld.initial_year + bld.calculation_timespan + 1;
     const OperationDataPointNode& first = children.front();
     const OperationDataPointNode& last = children.back();
+    const Walks walks = plan_walks(children, bld);
+    // An unbounded period with a far-away data point would ask for billions
+    // of yearly values: stop before any is written.
+    if (const uint64_t years = walks.count(); years > MAX_YEARLY_VALUES) {
+        fatal("calculation period too long: " + std::to_string(years) + " yearly values for one utility");
+    }
 
     // Before the first data point its values hold unchanged.
-    const YearRange head = clip_to_period({bld.initial_year, first.datamodel.year}, last_year);
-    check_year_count(head, children, last_year, tail_end);
-    for (uint64_t y = head.from; y < head.to; ++y) {
+    for (uint64_t y = walks.head.from; y < walks.head.to; ++y) {
         calculate_at_data_point(bld, opr, first, static_cast<uint32_t>(y), usage_multiplier, rs);
     }
 
@@ -88,16 +105,13 @@ Status OperationUtilityNode::calculate(const Building& bld, const Operation& opr
         const OperationDataPointNode& dp1 = children[i];
         const OperationDataPointNode& dp2 = children[i + 1];
         calculate_at_data_point(bld, opr, dp1, dp1.datamodel.year, usage_multiplier, rs);
-        const YearRange between =
-            clip_to_period({uint64_t{dp1.datamodel.year} + 1, dp2.datamodel.year}, last_year);
-        for (uint64_t y = between.from; y < between.to; ++y) {
+        for (uint64_t y = walks.between[i].from; y < walks.between[i].to; ++y) {
             calculate_between_data_points(bld, opr, dp1, dp2, static_cast<uint32_t>(y), usage_multiplier, rs);
         }
     }
 
     // From the last data point on its values hold unchanged.
-    const YearRange tail = clip_to_period({last.datamodel.year, tail_end}, last_year);
-    for (uint64_t y = tail.from; y < tail.to; ++y) {
+    for (uint64_t y = walks.tail.from; y < walks.tail.to; ++y) {
         calculate_at_data_point(bld, opr, last, static_cast<uint32_t>(y), usage_multiplier, rs);
     }
 
