@@ -1,15 +1,10 @@
 // Stage: one row of the "Stages" table.
 #pragma once
 
-#include <array>
-
 #include "datamodel.hpp"
+#include "indicator_keys.hpp"
 
 namespace mirelo {
-
-// The eleven indicator keys, in the fixed order of every per-indicator loop and listing.
-inline constexpr std::array<std::string_view, 11> INDICATORS = {"gwp", "odp", "pocp", "ap",  "ep", "adpe",
-                                                                 "adpf", "penr", "per", "senr", "ser"};
 
 struct Stage {
     static constexpr std::string_view ELEMENT_NAME = "Stages";
