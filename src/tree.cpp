@@ -1,7 +1,6 @@
 #include "tree.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <optional>
 #include <unordered_map>
 #include <utility>
@@ -309,45 +308,5 @@ void RootNode::encode(json::Encoder& encoder) const {
         encoder.field("children", 1, children);
     });
 }
-
-namespace tree {
-
-void common_print(int32_t level, bool recursive, std::string_view line) {
-    std::string text;
-    if (recursive) {
-        text += '[';
-        text += std::to_string(level);
-        text += ']';
-        if (level > 0) text.append(2 * static_cast<size_t>(level), ' ');
-    }
-    text += line;
-    print_stdout_line(text);
-}
-
-std::unique_ptr<std::ofstream> create_output_file(const std::string& output_path) {
-    auto file = std::make_unique<std::ofstream>(output_path, std::ios::binary | std::ios::trunc);
-    if (!file->is_open()) {
-        int err = errno;
-        fatal("failed creating " + output_path + ": " + os_error_text(err));
-    }
-    return file;
-}
-
-std::unique_ptr<XmlWriter> create_xml_writer(std::ofstream& output_file) {
-    output_file << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    if (!output_file) fatal("failed writing the XML declaration");
-    return std::make_unique<XmlWriter>(output_file);
-}
-
-void check_node_write(const XmlStatus& status, std::string_view element) {
-    if (!status) return;
-    std::string message = "failed writing XML element ";
-    message += element;
-    message += ": ";
-    message += *status;
-    fatal(std::move(message));
-}
-
-}  // namespace tree
 
 }  // namespace mirelo

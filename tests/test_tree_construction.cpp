@@ -548,17 +548,13 @@ TEST(RootNode, PrintsBuildingsOneLevelDeeper) {
 TEST(RootNode, WritesAnXmlDumpFile) {
     testing::TempDir dir;
     std::string path = (dir.path() / "dump.xml").string();
-    {
-        auto file = tree::create_output_file(path);
-        auto writer = tree::create_xml_writer(*file);
-        RootNode().node_to_xml(*writer);
-    }
+    tree::write_xml_dump(RootNode(), path);
     std::ifstream in(path);
     std::stringstream content;
     content << in.rdbuf();
     EXPECT_EQ(content.str(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Root></Root>");
 
-    EXPECT_THROW(tree::create_output_file((dir.path() / "missing" / "dump.xml").string()), FatalStop);
+    EXPECT_THROW(tree::write_xml_dump(RootNode(), (dir.path() / "missing" / "dump.xml").string()), FatalStop);
 }
 
 }  // namespace

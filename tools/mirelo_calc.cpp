@@ -64,14 +64,7 @@ int run_dumps(const std::string& project, const std::vector<std::string>& librar
             root.print(0, true);
             if (std::fflush(stdout) != 0) mirelo::fatal("failed printing to stdout");
         }
-        if (dump_xml) {
-            auto file = mirelo::tree::create_output_file(*dump_xml);
-            auto writer = mirelo::tree::create_xml_writer(*file);
-            root.node_to_xml(*writer);
-            writer.reset();
-            file->close();
-            if (file->fail()) mirelo::fatal("failed writing " + *dump_xml);
-        }
+        if (dump_xml) mirelo::tree::write_xml_dump(root, *dump_xml);
         return 0;
     } catch (const mirelo::FatalStop& stop) {
         std::fprintf(stderr, "Error: fatal: %s\n", stop.what());
