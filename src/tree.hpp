@@ -17,6 +17,7 @@
 namespace mirelo {
 
 class Parser;
+struct UtilityIndex;
 
 // What every node type offers: the text dump and the XML dump of itself
 // and its subtree. Both only read the tree.
@@ -37,12 +38,19 @@ struct RootNode {
     // resolved and every sibling sequence sorted. Takes the parser over and
     // releases it; every failure is a fatal stop.
     void from_parser(Parser data);
-    // Appends the utility's data points (each with its indicator group) and sorts them.
+    // Appends the utility's data points (each with its indicator group) and
+    // sorts them; the lookups go through indexes built for this call.
     static void handle_utility_branch(OperationUtilityNode& parent_node, const Parser& data, uint64_t opr_link);
 
     void print(int32_t level, bool recursive) const;
     void node_to_xml(XmlWriter& writer) const;
     void encode(json::Encoder& encoder) const;
+
+private:
+    // The same with the indexes that `from_parser` builds once for all of
+    // its utilities: the one road by which the utility branch is built.
+    static void handle_utility_branch(OperationUtilityNode& parent_node, const Parser& data, uint64_t opr_link,
+                                      const UtilityIndex& index);
 };
 
 }  // namespace mirelo

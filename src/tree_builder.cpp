@@ -72,8 +72,11 @@ struct GroupKeyHash {
     }
 };
 
+}  // namespace
+
 // Data points by (scenario row id, database), and the first indicator group
-// of each (database, data point, utility).
+// of each (database, data point, utility). Built once per construction and
+// shared by every utility branch.
 struct UtilityIndex {
     PositionIndex data_points;
     std::unordered_map<GroupKey, uint32_t, GroupKeyHash> indicator_groups;
@@ -90,8 +93,8 @@ struct UtilityIndex {
     }
 };
 
-void build_utility_branch(OperationUtilityNode& parent_node, const Parser& data, const UtilityIndex& index,
-                          uint64_t opr_link) {
+void RootNode::handle_utility_branch(OperationUtilityNode& parent_node, const Parser& data, uint64_t opr_link,
+                                     const UtilityIndex& index) {
     const OperationUtility& utility = parent_node.datamodel;
     const Operation& operation =
         lookup(data.operations, opr_link, "operations", "utility branch of OperationUtility", utility.link);
@@ -114,6 +117,12 @@ void build_utility_branch(OperationUtilityNode& parent_node, const Parser& data,
     }
     std::stable_sort(parent_node.children.begin(), parent_node.children.end());
 }
+
+void RootNode::handle_utility_branch(OperationUtilityNode& parent_node, const Parser& data, uint64_t opr_link) {
+    handle_utility_branch(parent_node, data, opr_link, UtilityIndex(data));
+}
+
+namespace {
 
 // Builds the element branch. It does not depend on the building, so it is
 // built once and copied into every building.
@@ -277,8 +286,8 @@ void RootNode::from_parser(Parser data) {
                                                    "operation_utilities", "Operation", o.link);
         OperationUtilityNode h_node(h_utility, o.heating_consumption);
 
-        build_utility_branch(e_node, data, utilities, opr_link);
-        build_utility_branch(h_node, data, utilities, opr_link);
+        handle_utility_branch(e_node, data, opr_link, utilities);
+        handle_utility_branch(h_node, data, opr_link, utilities);
         operation.add_child(std::move(e_node));
         operation.add_child(std::move(h_node));
 
@@ -289,10 +298,6 @@ void RootNode::from_parser(Parser data) {
         building.operation_child = std::move(operation);
         children.push_back(std::move(building));
     }
-}
-
-void RootNode::handle_utility_branch(OperationUtilityNode& parent_node, const Parser& data, uint64_t opr_link) {
-    build_utility_branch(parent_node, data, UtilityIndex(data), opr_link);
 }
 
 }  // namespace mirelo
