@@ -1,6 +1,11 @@
 #include "datamodel.hpp"
 
+#include <charconv>
+
+#include "real_format.hpp"
+#include "shared_error.hpp"
 #include "text_convert.hpp"
+#include "xml_writer.hpp"
 
 namespace mirelo {
 

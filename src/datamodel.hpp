@@ -4,23 +4,22 @@
 // element of the XML dump.
 #pragma once
 
-#include <charconv>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <type_traits>
-#include <vector>
 
-#include "json.hpp"
 #include "link.hpp"
 #include "log.hpp"
-#include "real_format.hpp"
-#include "shared_error.hpp"
-#include "xml_writer.hpp"
 
 namespace mirelo {
+
+// The writers are only named here: the records' .cpp files include them.
+namespace json {
+class Encoder;
+}
+class XmlWriter;
+struct XmlAttr;
 
 // One attribute of an input element: its local name (prefix removed) and
 // its decoded value, valid while the element is being handled.

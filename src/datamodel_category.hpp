@@ -1,6 +1,9 @@
 // Category: one row of the "Categories" table.
 #pragma once
 
+#include <optional>
+#include <vector>
+
 #include "datamodel.hpp"
 
 namespace mirelo {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "datamodel_stage.hpp"
+#include "json.hpp"
 
 namespace mirelo {
 

@@ -1,5 +1,7 @@
 #include "datamodel_operation_data_point.hpp"
 
+#include "json.hpp"
+
 namespace mirelo {
 
 void OperationDataPoint::from_xml(std::string_view element_name, XmlAttributes attributes, uint32_t database_id) {

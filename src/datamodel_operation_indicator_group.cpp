@@ -1,6 +1,7 @@
 #include "datamodel_operation_indicator_group.hpp"
 
 #include "datamodel_indicators.hpp"
+#include "json.hpp"
 #include "text_convert.hpp"
 
 namespace mirelo {

@@ -1,6 +1,8 @@
 // OperationIndicatorGroup: one row of the "OperationIndicatorGroups" table.
 #pragma once
 
+#include <optional>
+
 #include "datamodel.hpp"
 
 namespace mirelo {

@@ -1,5 +1,7 @@
 #include "datamodel_operation_scenario.hpp"
 
+#include "json.hpp"
+
 namespace mirelo {
 
 void OperationScenario::from_xml(std::string_view element_name, XmlAttributes attributes, uint32_t database_id) {

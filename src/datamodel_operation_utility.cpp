@@ -1,5 +1,8 @@
 #include "datamodel_operation_utility.hpp"
 
+#include "json.hpp"
+#include "xml_writer.hpp"
+
 namespace mirelo {
 
 void OperationUtility::from_xml(std::string_view element_name, XmlAttributes attributes, uint32_t database_id) {

@@ -1,5 +1,8 @@
 #include "datamodel_product_link.hpp"
 
+#include "json.hpp"
+#include "xml_writer.hpp"
+
 namespace mirelo {
 
 void ProductLink::from_xml(std::string_view element_name, XmlAttributes attributes, uint32_t database_id) {

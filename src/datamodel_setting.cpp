@@ -1,5 +1,7 @@
 #include "datamodel_setting.hpp"
 
+#include "json.hpp"
+
 namespace mirelo {
 
 void Setting::from_xml(std::string_view element_name, XmlAttributes attributes, uint32_t database_id) {

@@ -1,5 +1,7 @@
 #include "datamodel_source.hpp"
 
+#include "json.hpp"
+
 namespace mirelo {
 
 void Source::from_xml(std::string_view element_name, XmlAttributes attributes, uint32_t database_id) {

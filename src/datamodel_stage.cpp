@@ -1,7 +1,10 @@
 #include "datamodel_stage.hpp"
 
 #include "datamodel_indicators.hpp"
+#include "json.hpp"
+#include "shared_error.hpp"
 #include "text_convert.hpp"
+#include "xml_writer.hpp"
 
 namespace mirelo {
 

@@ -3,6 +3,7 @@
 
 #include "datamodel.hpp"
 #include "indicator_keys.hpp"
+#include "shared_error.hpp"
 
 namespace mirelo {
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <vector>
 
 #include "datamodel_category.hpp"
 #include "datamodel_construction.hpp"
@@ -11,7 +12,9 @@
 #include "datamodel_stage.hpp"
 #include "datamodel_stage_link.hpp"
 #include "datamodel_super_category.hpp"
+#include "json.hpp"
 #include "test_support.hpp"
+#include "xml_writer.hpp"
 
 namespace mirelo {
 namespace {
