@@ -3,9 +3,13 @@
 
 #include <vector>
 
+#include "shared_error.hpp"
+#include "tree_results.hpp"
 #include "tree_super_category.hpp"
 
 namespace mirelo {
+
+struct Building;
 
 struct AllElementsNode {
     static constexpr std::string_view NODE_NAME = "AllElements";

@@ -4,9 +4,14 @@
 #include <compare>
 #include <vector>
 
+#include "datamodel_category.hpp"
+#include "shared_error.hpp"
 #include "tree_element.hpp"
+#include "tree_results.hpp"
 
 namespace mirelo {
+
+struct Building;
 
 struct CategoryNode {
     static constexpr std::string_view NODE_NAME = "Category";

@@ -1,6 +1,8 @@
 #include "tree_construction.hpp"
 
-#include "tree.hpp"
+#include "json.hpp"
+#include "tree_dump.hpp"
+#include "tree_walk.hpp"
 
 namespace mirelo {
 

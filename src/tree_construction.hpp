@@ -3,9 +3,16 @@
 
 #include <vector>
 
+#include "datamodel_construction.hpp"
+#include "datamodel_source.hpp"
+#include "shared_error.hpp"
 #include "tree_product.hpp"
+#include "tree_results.hpp"
 
 namespace mirelo {
+
+struct Building;
+struct Element;
 
 struct ConstructionNode {
     static constexpr std::string_view NODE_NAME = "Construction";

@@ -4,9 +4,15 @@
 #include <compare>
 #include <vector>
 
+#include "datamodel_element.hpp"
+#include "datamodel_source.hpp"
+#include "shared_error.hpp"
 #include "tree_construction.hpp"
+#include "tree_results.hpp"
 
 namespace mirelo {
+
+struct Building;
 
 struct ElementNode {
     static constexpr std::string_view NODE_NAME = "Element";

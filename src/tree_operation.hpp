@@ -3,13 +3,14 @@
 
 #include <vector>
 
-#include "datamodel_building.hpp"
 #include "datamodel_operation.hpp"
 #include "datamodel_operation_scenario.hpp"
 #include "tree_operation_utility.hpp"
 #include "tree_results.hpp"
 
 namespace mirelo {
+
+struct Building;
 
 struct OperationNode {
     static constexpr std::string_view NODE_NAME = "Operation";

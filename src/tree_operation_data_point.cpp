@@ -1,6 +1,7 @@
 #include "tree_operation_data_point.hpp"
 
-#include "tree.hpp"
+#include "json.hpp"
+#include "tree_dump.hpp"
 
 namespace mirelo {
 

@@ -3,8 +3,14 @@
 #include <algorithm>
 #include <array>
 
-#include "datamodel_stage.hpp"
-#include "tree.hpp"
+#include "datamodel_building.hpp"
+#include "datamodel_operation.hpp"
+#include "indicator_keys.hpp"
+#include "json.hpp"
+#include "real_format.hpp"
+#include "shared_error.hpp"
+#include "tree_constants.hpp"
+#include "tree_dump.hpp"
 
 namespace mirelo {
 

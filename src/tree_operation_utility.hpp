@@ -3,13 +3,15 @@
 
 #include <vector>
 
-#include "datamodel_building.hpp"
-#include "datamodel_operation.hpp"
 #include "datamodel_operation_utility.hpp"
+#include "shared_error.hpp"
 #include "tree_operation_data_point.hpp"
 #include "tree_results.hpp"
 
 namespace mirelo {
+
+struct Building;
+struct Operation;
 
 struct OperationUtilityNode {
     static constexpr std::string_view NODE_NAME = "OperationUtility";

@@ -2,8 +2,12 @@
 
 #include <cmath>
 
+#include "datamodel_element.hpp"
+#include "json.hpp"
+#include "shared_error.hpp"
 #include "text_convert.hpp"
-#include "tree.hpp"
+#include "tree_constants.hpp"
+#include "tree_dump.hpp"
 
 namespace mirelo {
 

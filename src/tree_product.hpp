@@ -6,9 +6,18 @@
 #include <string>
 #include <vector>
 
+#include "datamodel_product.hpp"
+#include "datamodel_product_link.hpp"
+#include "datamodel_source.hpp"
+#include "shared_error.hpp"
+#include "tree_results.hpp"
 #include "tree_stage.hpp"
 
 namespace mirelo {
+
+struct Building;
+struct Construction;
+struct Element;
 
 struct ProductNode {
     static constexpr std::string_view NODE_NAME = "Product";

@@ -3,7 +3,9 @@
 #include <string>
 #include <utility>
 
-#include "tree.hpp"
+#include "json.hpp"
+#include "tree_constants.hpp"
+#include "tree_dump.hpp"
 
 namespace mirelo {
 

@@ -1,7 +1,8 @@
 #include "tree_result_stage.hpp"
 
-#include "datamodel_stage.hpp"
-#include "tree.hpp"
+#include "indicator_keys.hpp"
+#include "json.hpp"
+#include "tree_dump.hpp"
 
 namespace mirelo {
 

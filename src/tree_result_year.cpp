@@ -2,8 +2,9 @@
 
 #include <string>
 
+#include "json.hpp"
 #include "real_format.hpp"
-#include "tree.hpp"
+#include "tree_dump.hpp"
 
 namespace mirelo {
 

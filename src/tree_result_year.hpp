@@ -4,10 +4,13 @@
 #include <cstdint>
 #include <string_view>
 
-#include "json.hpp"
-#include "xml_writer.hpp"
-
 namespace mirelo {
+
+// The writers are only named here: the results' .cpp files include them.
+namespace json {
+class Encoder;
+}
+class XmlWriter;
 
 struct TreeResultYear {
     static constexpr std::string_view NODE_NAME = "ResultYear";

@@ -1,6 +1,8 @@
 #include "tree_results.hpp"
 
-#include "tree.hpp"
+#include "json.hpp"
+#include "tree_constants.hpp"
+#include "tree_dump.hpp"
 
 namespace mirelo {
 

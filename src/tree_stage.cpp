@@ -5,8 +5,16 @@
 #include <cstdint>
 #include <limits>
 
+#include "datamodel_building.hpp"
+#include "datamodel_element.hpp"
+#include "datamodel_product.hpp"
+#include "datamodel_product_link.hpp"
+#include "indicator_keys.hpp"
+#include "json.hpp"
+#include "shared_error.hpp"
 #include "text_convert.hpp"
-#include "tree.hpp"
+#include "tree_constants.hpp"
+#include "tree_dump.hpp"
 
 namespace mirelo {
 

@@ -4,18 +4,20 @@
 #include <compare>
 #include <string_view>
 
-#include "datamodel_building.hpp"
 #include "datamodel_category.hpp"
-#include "datamodel_construction.hpp"
-#include "datamodel_element.hpp"
-#include "datamodel_product.hpp"
-#include "datamodel_product_link.hpp"
 #include "datamodel_source.hpp"
 #include "datamodel_stage.hpp"
 #include "datamodel_stage_link.hpp"
+#include "shared_error.hpp"
 #include "tree_results.hpp"
 
 namespace mirelo {
+
+struct Building;
+struct Construction;
+struct Element;
+struct Product;
+struct ProductLink;
 
 struct StageNode {
     static constexpr std::string_view NODE_NAME = "Stage";

@@ -5,9 +5,13 @@
 #include <vector>
 
 #include "datamodel_super_category.hpp"
+#include "shared_error.hpp"
 #include "tree_category.hpp"
+#include "tree_results.hpp"
 
 namespace mirelo {
+
+struct Building;
 
 struct SuperCategoryNode {
     static constexpr std::string_view NODE_NAME = "SuperCategory";
