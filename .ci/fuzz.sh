@@ -30,7 +30,7 @@ rule cxx
   deps = gcc
   description = CXX \$in
 rule link
-  command = \$cxx \$flags -fsanitize=fuzzer \$in -o \$out -lexpat -pthread
+  command = \$cxx \$flags -fsanitize=fuzzer \$in -o \$out -lexpat -licuuc -pthread
   description = LINK \$out
 NINJA
 

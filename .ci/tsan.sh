@@ -35,7 +35,7 @@ rule cxx
   deps = gcc
   description = CXX \$in
 rule link
-  command = \$cxx \$flags \$in -o \$out -lexpat
+  command = \$cxx \$flags \$in -o \$out -lexpat -licuuc
   description = LINK \$out
 NINJA
 

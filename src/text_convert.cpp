@@ -1,12 +1,15 @@
 #include "text_convert.hpp"
 
-#include <locale.h>
-#include <wctype.h>
+#include <unicode/casemap.h>
+#include <unicode/uchar.h>
+#include <unicode/utypes.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <new>
 #include <system_error>
 
 #include "shared_error.hpp"
@@ -189,13 +192,6 @@ bool parse_bool(std::string_view text) {
 
 namespace {
 
-// The C.UTF-8 character-type tables, opened once; null when the platform
-// lacks that locale, in which case only ASCII letters are lower-cased.
-locale_t unicode_ctype() {
-    static const locale_t handle = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-    return handle;
-}
-
 // Decodes one UTF-8 sequence at `p` (at most `avail` bytes). Returns its
 // length, or 0 for an invalid sequence (overlong forms, surrogates and values
 // beyond U+10FFFF included).
@@ -224,64 +220,68 @@ size_t decode_utf8(const unsigned char* p, size_t avail, char32_t& cp) {
     return len;
 }
 
-void append_utf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+bool is_ascii(std::string_view text) {
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
     }
+    return true;
 }
 
 char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// Unicode White_Space.
+// Unicode White_Space; ASCII answered without a table look-up.
 bool is_white_space(char32_t cp) {
-    return (cp >= 0x09 && cp <= 0x0D) || cp == 0x20 || cp == 0x85 || cp == 0xA0 || cp == 0x1680 ||
-           (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 || cp == 0x202F || cp == 0x205F ||
-           cp == 0x3000;
+    if (cp < 0x80) return cp == 0x20 || (cp >= 0x09 && cp <= 0x0D);
+    return u_isUWhiteSpace(static_cast<UChar32>(cp));
+}
+
+// ICU takes lengths as 32-bit signed numbers; a longer text is lower-cased
+// in pieces of at most this many bytes, each cut before a lead byte.
+constexpr size_t kMaxPiece = size_t{1} << 30;
+
+// Appends the full lower case of `text` (at most kMaxPiece bytes). The root
+// locale ("") is named explicitly: ICU's default locale would follow the
+// process environment (a Turkish LANG lower-cases "I" to a dotless i).
+// Ill-formed UTF-8 is copied unchanged.
+void append_lower(std::string& out, std::string_view text) {
+    const size_t start = out.size();
+    // Lower-casing makes UTF-8 at most half as long again (U+0130 turns two
+    // bytes into three); the retry only guards against a later Unicode.
+    out.resize(start + text.size() + text.size() / 2 + 4);
+    for (int attempt = 0;; ++attempt) {
+        UErrorCode error = U_ZERO_ERROR;
+        const int32_t length = icu::CaseMap::utf8ToLower(
+            "", 0, text.data(), static_cast<int32_t>(text.size()), out.data() + start,
+            static_cast<int32_t>(out.size() - start), nullptr, error);
+        if (error == U_BUFFER_OVERFLOW_ERROR && attempt == 0) {
+            out.resize(start + static_cast<size_t>(length));
+            continue;
+        }
+        if (error == U_MEMORY_ALLOCATION_ERROR) throw std::bad_alloc();
+        if (U_FAILURE(error)) fatal(std::string("lower-casing failed: ") + u_errorName(error));
+        out.resize(start + static_cast<size_t>(length));
+        return;
+    }
 }
 
 }  // namespace
 
 std::string to_lower(std::string_view text) {
     std::string out;
+    if (is_ascii(text)) {
+        // Nearly every input text takes this road.
+        out.resize(text.size());
+        std::transform(text.begin(), text.end(), out.begin(), ascii_lower);
+        return out;
+    }
     out.reserve(text.size());
-    const locale_t loc = unicode_ctype();
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    size_t i = 0;
-    while (i < text.size()) {
-        if (bytes[i] < 0x80 || loc == nullptr) {
-            out.push_back(ascii_lower(text[i]));
-            ++i;
-            continue;
+    while (!text.empty()) {
+        size_t piece = std::min(text.size(), kMaxPiece);
+        while (piece < text.size() && piece > 1 && (static_cast<unsigned char>(text[piece]) & 0xC0) == 0x80) {
+            --piece;
         }
-        char32_t cp = 0;
-        const size_t len = decode_utf8(bytes + i, text.size() - i, cp);
-        if (len == 0) {
-            out.push_back(text[i]);
-            ++i;
-            continue;
-        }
-        i += len;
-        if (cp == 0x130) {
-            // Capital I with dot above is the one letter whose full lower
-            // case is two characters: "i" and a combining dot above.
-            out.append("i\xCC\x87");
-            continue;
-        }
-        const wint_t lower = towlower_l(static_cast<wint_t>(cp), loc);
-        const bool valid = lower <= 0x10FFFF && !(lower >= 0xD800 && lower <= 0xDFFF);
-        append_utf8(out, valid ? static_cast<char32_t>(lower) : cp);
+        append_lower(out, text.substr(0, piece));
+        text.remove_prefix(piece);
     }
     return out;
 }

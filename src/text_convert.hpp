@@ -1,4 +1,6 @@
 // Strict conversions of input attribute texts, and Unicode lower-casing.
+// Lower-casing and white space follow the Unicode tables of the ICU library
+// alone: no locale of the process or the host changes a result.
 //
 // Nothing is trimmed before a conversion. A text that does not convert is a
 // fatal stop whose message is "<rule>: <kind>", for example
@@ -20,9 +22,11 @@ int32_t parse_i32(std::string_view text);
 double parse_real(std::string_view text);
 // Lower-cased text that must then be exactly "true" or "false".
 bool parse_bool(std::string_view text);
-// Full Unicode lower-casing, then Unicode white space stripped at both ends.
+// Full Unicode lower-casing, then Unicode White_Space stripped at both ends.
 std::string lower_trim(std::string_view text);
-// Full Unicode lower-casing of UTF-8 text; invalid UTF-8 bytes are kept.
+// Full Unicode lower-casing of UTF-8 text without language rules (U+0130
+// becomes "i" and a combining dot above; a final sigma becomes U+03C2);
+// invalid UTF-8 bytes are kept.
 std::string to_lower(std::string_view text);
 // Length of the longest prefix of `text` that is well-formed UTF-8 (no
 // overlong forms, no surrogates, nothing above U+10FFFF).

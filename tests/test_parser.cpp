@@ -244,44 +244,117 @@ TEST(Parser, ReaderErrorKeepsEarlierRecordsAndTheCallGoesOn) {
     }
 }
 
-// Declared entities would be expanded where only the predefined ones and
-// character references are allowed, so a declaration ends the file.
-TEST(Parser, EntityDeclarationIsAReaderError) {
-    CapturingLogger logger;
-    TempDir dir;
-    std::string path =
-        dir.write("p.xml", "<!DOCTYPE Root [\n<!ENTITY e \"E\">\n]>" +
-                               in_root(R"(<Database PrimaryDatabaseUID="5"/><Settings ID="1" Name="&e;"/>)"));
-    Parser parser;
-    EXPECT_EQ(stop_of([&] { parser.parse_file(path, true); }).message(), "Missing database id");
-    EXPECT_TRUE(parser.settings.empty());
-    auto errors = entries_at(logger, LogLevel::Error);
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].text.rfind("Error: entity declarations are not supported at " + path + ":2:", 0), 0u)
-        << errors[0].text;
+// Anything a document type declares would change what is read (entities
+// expanded, attribute defaults added, tokenised values normalised, unknown
+// references dropped); such a declaration ends the file where it stands,
+// before the root element, so no record is read from the file.
+TEST(Parser, DocumentTypeWithDeclarationsIsAReaderError) {
+    const std::string records =
+        in_root(R"(<Database PrimaryDatabaseUID="5"/><Settings ID="1" Name="Parti&nbsp;tions" Value="  7  "/>)");
+    const struct {
+        const char* label;
+        std::string doctype;
+    } cases[] = {
+        {"parameter-entity reference", "<!DOCTYPE Root [ %x; ]>"},
+        {"entity declaration", R"(<!DOCTYPE Root [<!ENTITY nbsp " ">]>)"},
+        {"attribute default", R"(<!DOCTYPE Root [<!ATTLIST Settings Name CDATA "default">]>)"},
+        {"tokenised attribute type", "<!DOCTYPE Root [<!ATTLIST Settings Value NMTOKEN #IMPLIED>]>"},
+        {"empty internal subset", "<!DOCTYPE Root []>"},
+        {"system identifier", R"(<!DOCTYPE Root SYSTEM "root.dtd">)"},
+        {"public identifier", R"(<!DOCTYPE Root PUBLIC "-//mirelo//x" "root.dtd">)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        CapturingLogger logger;
+        TempDir dir;
+        std::string path = dir.write("p.xml", c.doctype + "\n" + records);
+        Parser parser;
+        EXPECT_EQ(stop_of([&] { parser.parse_file(path, true); }).message(), "Missing database id");
+        EXPECT_TRUE(parser.settings.empty());
+        auto errors = entries_at(logger, LogLevel::Error);
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0].text.rfind("Error: document types with an external identifier or an internal subset are "
+                                       "not supported at " + path + ":1:",
+                                       0),
+                  0u)
+            << errors[0].text;
+    }
 }
 
-// Behind an external document type an unknown reference would vanish from
-// a value silently; the file ends at the declaration instead. A document
-// type without an external part is harmless and read as usual.
-TEST(Parser, ExternalDocumentTypeIsAReaderError) {
+// A bare document type declares nothing: the file is read as without it,
+// and an unknown entity after it is still an error.
+TEST(Parser, PlainDocumentTypeIsReadAsUsual) {
     CapturingLogger logger;
     TempDir dir;
-    const std::string records = in_root(R"(<Database PrimaryDatabaseUID="5"/><Settings ID="1" Name="a&x;b"/>)");
-    std::string external = dir.write("external.xml", "<!DOCTYPE Root SYSTEM \"root.dtd\">\n" + records);
+    std::string path = dir.write(
+        "p.xml", "<!DOCTYPE Root>\n" + in_root(R"(<Database PrimaryDatabaseUID="5"/><Settings ID="1" Name="kept"/>)"
+                                               R"(<Settings ID="2" Name="a&nbsp;b"/>)"));
     Parser parser;
-    EXPECT_EQ(stop_of([&] { parser.parse_file(external, true); }).message(), "Missing database id");
-    EXPECT_TRUE(parser.settings.empty());
+    parser.parse_file(path, true);
+    EXPECT_EQ(parser.primary_db_id, 5u);
+    EXPECT_EQ(setting_names(parser), (std::vector<std::string>{"kept"}));
     auto errors = entries_at(logger, LogLevel::Error);
     ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].text.rfind("Error: external document types are not supported at " + external + ":1:", 0), 0u)
-        << errors[0].text;
+    EXPECT_EQ(errors[0].text.rfind("Error: undefined entity at " + path + ":2:", 0), 0u) << errors[0].text;
+}
 
-    std::string internal = dir.write(
-        "internal.xml", "<!DOCTYPE Root>\n" + in_root(R"(<Database PrimaryDatabaseUID="5"/><Settings ID="1"/>)"));
-    Parser reader;
-    reader.parse_file(internal, true);
-    EXPECT_EQ(reader.settings.size(), 1u);
+// The bytes of a UTF-16 text, after a byte-order mark.
+std::string utf16_with_bom(std::u16string_view text, bool big_endian) {
+    std::string out = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char16_t unit : text) {
+        const char high = static_cast<char>(unit >> 8);
+        const char low = static_cast<char>(unit & 0xFF);
+        out += big_endian ? std::string{high, low} : std::string{low, high};
+    }
+    return out;
+}
+
+// Every file is read as UTF-8 whatever its XML declaration names; only a
+// UTF-16 byte-order mark, which cannot be mistaken, selects UTF-16.
+TEST(Parser, FilesAreReadAsUtf8WhateverTheDeclarationNames) {
+    const std::string records = R"(<Database PrimaryDatabaseUID="5"/><Settings ID="1" Name="kept"/>)";
+    const std::u16string utf16 =
+        u"<?xml version=\"1.0\" encoding=\"UTF-16\"?><Root><Database PrimaryDatabaseUID=\"5\"/>"
+        u"<Settings ID=\"1\" Name=\"kept\"/><Settings ID=\"2\" Name=\"Gr\u00F6\u00DFe \u212A\"/></Root>";
+    const struct {
+        const char* label;
+        std::string file;
+        std::vector<std::string> names;
+        std::string error;  // empty when the file reads to its end
+    } cases[] = {
+        {"windows-1252 over ASCII",
+         R"(<?xml version="1.0" encoding="windows-1252"?>)" + in_root(records + R"(<Settings ID="2" Name="end"/>)"),
+         {"kept", "end"}, ""},
+        {"made-up name", R"(<?xml version="1.0" encoding="x-no-such-thing"?>)" + in_root(records), {"kept"}, ""},
+        {"misspelt utf8", R"(<?xml version="1.0" encoding="utf8"?>)" + in_root(records), {"kept"}, ""},
+        {"ISO-8859-1 with a Latin-1 byte",
+         R"(<?xml version="1.0" encoding="ISO-8859-1"?>)" +
+             in_root(records + "<Settings ID=\"2\" Name=\"caf\xE9\"/><Settings ID=\"3\" Name=\"lost\"/>"),
+         {"kept"}, "not well-formed (invalid token)"},
+        {"US-ASCII over UTF-8",
+         R"(<?xml version="1.0" encoding="US-ASCII"?>)" +
+             in_root(records + "<Settings ID=\"2\" Name=\"Gr\xC3\xB6\xC3\x9F" "e\"/>"),
+         {"kept", "Gr\xC3\xB6\xC3\x9F" "e"}, ""},
+        {"UTF-16 little-endian", utf16_with_bom(utf16, false), {"kept", "Gr\xC3\xB6\xC3\x9F" "e \xE2\x84\xAA"}, ""},
+        {"UTF-16 big-endian", utf16_with_bom(utf16, true), {"kept", "Gr\xC3\xB6\xC3\x9F" "e \xE2\x84\xAA"}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        CapturingLogger logger;
+        TempDir dir;
+        std::string path = dir.write("p.xml", c.file);
+        Parser parser;
+        parser.parse_file(path, true);
+        EXPECT_EQ(parser.primary_db_id, 5u);
+        EXPECT_EQ(setting_names(parser), c.names);
+        auto errors = entries_at(logger, LogLevel::Error);
+        if (c.error.empty()) {
+            EXPECT_TRUE(errors.empty()) << errors[0].text;
+        } else {
+            ASSERT_EQ(errors.size(), 1u);
+            EXPECT_EQ(errors[0].text.rfind("Error: " + c.error + " at " + path + ":1:", 0), 0u) << errors[0].text;
+        }
+    }
 }
 
 TEST(Parser, ReferencesInAttributeValuesAreDecoded) {

@@ -191,7 +191,20 @@ TEST(ToLower, LowerCasesUnicodeAndKeepsInvalidBytes) {
         {"\xD0\x96", "\xD0\xB6"},                                              // Cyrillic Zhe
         {"\xF0\x90\x90\x80", "\xF0\x90\x90\xA8"},                              // Deseret, 4 bytes
         {"\xC4\xB0", "i\xCC\x87"},                                             // I with dot above
+        {"\xC4\xB0STANBUL", "i\xCC\x87stanbul"},                               // ... in a word, no Turkish rule
         {"\xE2\x84\xAA", "k"},                                                 // Kelvin sign
+        {"\xE2\x84\xAAG", "kg"},
+        {"\xC8\xBA", "\xE2\xB1\xA5"},                                           // two bytes become three
+        {"\xE2\x84\xA6", "\xCF\x89"},                                           // Ohm sign
+        // Capital sigma: final form at the end of a word only.
+        {"\xCE\x9F\xCE\x94\xCE\x9F\xCE\xA3", "\xCE\xBF\xCE\xB4\xCE\xBF\xCF\x82"},          // ΟΔΟΣ
+        {"\xCE\x91\xCE\xA3 \xCE\x92", "\xCE\xB1\xCF\x82 \xCE\xB2"},                  // ΑΣ Β
+        {"\xCE\x91\xCE\xA3\xCE\x91", "\xCE\xB1\xCF\x83\xCE\xB1"},                  // ΑΣΑ
+        {"\xCE\xA3", "\xCF\x83"},                                           // Σ alone
+        {"1\xCE\xA3", "1\xCF\x83"},                                          // no letter before it
+        {"\xCE\x91'\xCE\xA3", "\xCE\xB1'\xCF\x82"},                              // Α'Σ: the apostrophe is skipped
+        {"\xCE\x91\xCE\xA3'\xCE\x92", "\xCE\xB1\xCF\x83'\xCE\xB2"},                // ΑΣ'Β: a letter follows
+        {"\xCA\xB0\xCE\xA3", "\xCA\xB0\xCF\x83"},                                // modifier letter h before it
         {"A\xFF" "B", "a\xFF" "b"},                                            // stray byte
         {"A\xC3", "a\xC3"},                                                    // truncated sequence
         {"\xC0\x80Z", "\xC0\x80z"},                                            // overlong form
@@ -213,6 +226,8 @@ TEST(LowerTrim, StripsUnicodeWhiteSpaceAtBothEnds) {
         {"\xE3\x80\x80" "A\xE2\x80\xA9", "a"},          // ideographic space, paragraph separator
         {"\xC2\x85\xE1\x9A\x80x\xE2\x80\x8A\xE2\x80\xAF\xE2\x81\x9F", "x"},
         {"\xE2\x80\x8B" "a", "\xE2\x80\x8B" "a"},        // zero width space is no white space
+        {"\xE1\xA0\x8E" "a", "\xE1\xA0\x8E" "a"},        // nor is the Mongolian vowel separator
+        {"\xE2\x80\x83\xE2\x84\xAAG\xC2\xA0", "kg"},      // em space, Kelvin sign, no-break space
         {"   ", ""},
         {"", ""},
         {" \xFF ", "\xFF"},
