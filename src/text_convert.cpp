@@ -189,11 +189,23 @@ bool parse_bool(std::string_view text) {
 
 namespace {
 
-// The C.UTF-8 character-type tables, opened once; null when the platform
-// lacks that locale, in which case only ASCII letters are lower-cased.
+// The C.UTF-8 character-type tables, opened once and released when the
+// library is unloaded (a host that dlcloses it gets the memory back); null
+// when the platform lacks that locale, in which case only ASCII letters are
+// lower-cased.
+struct UnicodeCtype {
+    locale_t handle = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    UnicodeCtype() = default;
+    UnicodeCtype(const UnicodeCtype&) = delete;
+    UnicodeCtype& operator=(const UnicodeCtype&) = delete;
+    ~UnicodeCtype() {
+        if (handle) freelocale(handle);
+    }
+};
+
 locale_t unicode_ctype() {
-    static const locale_t handle = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-    return handle;
+    static const UnicodeCtype ctype;
+    return ctype.handle;
 }
 
 // Decodes one UTF-8 sequence at `p` (at most `avail` bytes). Returns its
