@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer target fuzz/fuzz_pipeline.cpp with clang
-# (-fsanitize=fuzzer,address,undefined; every library source and the target,
-# linked with expat) and runs it for a bounded time on the seed corpus
-# fuzz/corpus. A crash, a sanitizer report, a timeout (10 s per input) or an
-# input that needs more than 2 GiB fails the run and leaves the input in
+# Builds the libFuzzer target fuzz/fuzz_pipeline.cpp with clang through
+# CMake (MIRELO_FUZZ: the library and the target compiled with
+# -fsanitize=fuzzer-no-link,address,undefined, the target linked with
+# libFuzzer) and runs it for a bounded time on the seed corpus fuzz/corpus.
+# A crash, a sanitizer report, a timeout (10 s per input) or an input that
+# needs more than 2 GiB fails the run and leaves the input in
 # BUILD_DIR/artifacts/; keep it in tests/data/regressions/ once understood.
 #
 #   .ci/fuzz.sh [BUILD_DIR]          default: a fresh temporary directory
 #   FUZZ_SECONDS=600 .ci/fuzz.sh     run longer (default 60 s)
 #   CXX=clang++-14 .ci/fuzz.sh       another clang (default clang++)
+#   MIRELO_WERROR=ON .ci/fuzz.sh     warnings as errors
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -17,31 +19,10 @@ root=$PWD
 source .ci/build_dir.sh
 use_build_dir fuzz "${1:-}"
 
-cxx=${CXX:-clang++}
-sanitizers=address,undefined
-cat > "$build/build.ninja" <<NINJA
-cxx = $cxx
-flags = -std=c++20 -O1 -g -fno-omit-frame-pointer -ffp-contract=off $(
-  ) -fsanitize=$sanitizers -fno-sanitize-recover=all $(
-  ) -I$root/src -I$root/include -DMIRELO_EXAMPLES_DIR=\"$root/examples\"
-rule cxx
-  command = \$cxx \$flags \$extra -MD -MF \$out.d -c \$in -o \$out
-  depfile = \$out.d
-  deps = gcc
-  description = CXX \$in
-rule link
-  command = \$cxx \$flags -fsanitize=fuzzer \$in -o \$out -lexpat -licuuc -pthread
-  description = LINK \$out
-NINJA
-
-objects=()
-for source in "$root"/src/*.cpp "$root"/fuzz/fuzz_pipeline.cpp; do
-  object="obj/$(basename "${source%.cpp}").o"
-  printf 'build %s: cxx %s\n  extra = -fsanitize=fuzzer-no-link\n' "$object" "$source" >> "$build/build.ninja"
-  objects+=("$object")
-done
-printf 'build fuzz_pipeline: link %s\n' "${objects[*]}" >> "$build/build.ninja"
-ninja -C "$build" fuzz_pipeline
+export CC=${CC:-clang} CXX=${CXX:-clang++}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIRELO_FUZZ=ON -DMIRELO_BUILD_TESTS=OFF \
+  -DMIRELO_WERROR="${MIRELO_WERROR:-OFF}"
+cmake --build "$build" --target fuzz_pipeline
 
 # New inputs go into the work corpus in the build directory; the seed corpus
 # in the tree is only read. The library's diagnostic lines on standard
@@ -51,7 +32,7 @@ mkdir -p "$build/corpus" "$build/artifacts"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 status=0
-"$build/fuzz_pipeline" \
+"$build/fuzz/fuzz_pipeline" \
   -max_total_time="${FUZZ_SECONDS:-60}" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=2048 \
   -close_fd_mask=3 -print_final_stats=1 \
   -dict="$root/fuzz/mirelo.dict" -artifact_prefix="$build/artifacts/" \

@@ -11,6 +11,13 @@
 
 #include <stddef.h>
 
+/* The library's version. The shared library's name carries the major
+ * version (libmirelo.so.MAJOR): a host built against one major version
+ * loads any library of the same major version. */
+#define MIRELO_VERSION_MAJOR 0
+#define MIRELO_VERSION_MINOR 1
+#define MIRELO_VERSION_PATCH 0
+
 #define MIRELO_EXPORT __attribute__((visibility("default")))
 
 #ifdef __cplusplus

@@ -177,8 +177,9 @@ TEST(ConcurrencyTest, ConcurrentCallsGiveTheSequentialResults) {
 
     // Every line of the calls made alone, as often as the input ran, whole.
     std::string expected_err, expected_out;
-    for (const auto& [i, count] : runs) {
-        const Streams one = captured([&] { run(inputs[i]); });
+    for (const auto& [index, count] : runs) {
+        const Input& input = inputs[index];  // clang before 16 cannot capture a structured binding
+        const Streams one = captured([&] { run(input); });
         for (int n = 0; n < count; ++n) {
             expected_err += one.err;
             expected_out += one.out;

@@ -161,7 +161,7 @@ TEST(ParseReal, RejectsMalformedText) {
     const char* invalid[] = {"nan",  "NAN",  "Inf",  "INF", "Infinity", "infinity", "inff", "-nan", "0x10",
                              "1,5",  " 1",   "1 ",   "e5",  "E5",       "-e5",      ".",    "-",    "+",
                              "+-1",  "--1",  "1e",   "1e+", "1e-",      ".e",       "1.2.3", "1e5.0", "1e5e5",
-                             "1d5",  "1_000", "- 1", "NaN ", "+inf5",   "\xc2\xa0" "1"};
+                             "1d5",  "1_000", "- 1", "NaN ", "+inf5",   "\u00a01" /* no-break space, 1 */};
     for (const char* text : invalid) {
         EXPECT_EQ(stop_message([&] { parse_real(text); }), "real: invalid float literal") << '"' << text << '"';
     }

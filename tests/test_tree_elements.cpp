@@ -343,7 +343,8 @@ TEST(ProductCalculation, NotANumberAmountTakesTheWeightBranchWithoutReplacements
 
 TEST(ProductCalculation, ZeroLifespanIsAFatalStop) {
     // The a1_3 stage of a demolished product never reaches the division; its c3 stage does.
-    for (const auto& [amount, stage] : {std::pair{2.0, "stage 7:31"}, std::pair{-2.0, "stage 7:32"}}) {
+    for (const auto& [element_amount, stage] : {std::pair{2.0, "stage 7:31"}, std::pair{-2.0, "stage 7:32"}}) {
+        const double amount = element_amount;  // clang before 16 cannot capture a structured binding
         ProductSetup setup;
         setup.lifespan = 0;
         setup.stages = {{"a1_3"}, {"c3"}};

@@ -6,7 +6,9 @@
 //   mirelo-calc --dump-text PROJECT.xml [LIBRARY.xml ...]
 //   mirelo-calc --dump-xml FILE PROJECT.xml [LIBRARY.xml ...]
 //       calculate the same tree and write it as a text dump to standard
-//       output, or as an XML dump to FILE, instead of the JSON.
+//       output, or as an XML dump to FILE, instead of the JSON;
+//   mirelo-calc --help | --version
+//       the usage, or the library's version, on standard output.
 //
 // Exit status: 0 success, 1 the calculation stopped (empty result), 2 the
 // arguments were refused (null result), 64 bad usage.
@@ -28,13 +30,23 @@ constexpr int EXIT_STOPPED = 1;
 constexpr int EXIT_REFUSED = 2;
 constexpr int EXIT_USAGE = 64;
 
-void usage(const char* argv0) {
-    std::fprintf(stderr,
+void usage(std::FILE* stream, const char* argv0) {
+    std::fprintf(stream,
                  "usage: %s [--dump-text] [--dump-xml FILE] PROJECT.xml [LIBRARY.xml ...]\n"
+                 "       %s --help | --version\n"
                  "  without options: the JSON result on standard output\n"
                  "  --dump-text:     a text dump of the calculated tree on standard output\n"
-                 "  --dump-xml FILE: an XML dump of the calculated tree into FILE\n",
-                 argv0);
+                 "  --dump-xml FILE: an XML dump of the calculated tree into FILE\n"
+                 "  --help:          this text\n"
+                 "  --version:       the library's version\n",
+                 argv0, argv0);
+}
+
+// A usage error: what was wrong, then the usage, both on standard error.
+int bad_usage(const char* argv0, const std::string& problem) {
+    std::fprintf(stderr, "%s: %s\n", argv0, problem.c_str());
+    usage(stderr, argv0);
+    return EXIT_USAGE;
 }
 
 int run_json(const std::string& project, const std::vector<std::string>& libraries) {
@@ -85,27 +97,23 @@ int main(int argc, char** argv) {
         if (arg == "--dump-text") {
             dump_text = true;
         } else if (arg == "--dump-xml") {
-            if (i + 1 >= argc) {
-                usage(argv[0]);
-                return EXIT_USAGE;
-            }
+            if (i + 1 >= argc) return bad_usage(argv[0], "option '--dump-xml' needs a file name");
             dump_xml = argv[++i];
         } else if (arg == "-h" || arg == "--help") {
-            usage(argv[0]);
-            return 0;
+            usage(stdout, argv[0]);
+            return std::fflush(stdout) == 0 ? 0 : EXIT_STOPPED;
+        } else if (arg == "--version") {
+            std::printf("mirelo %d.%d.%d\n", MIRELO_VERSION_MAJOR, MIRELO_VERSION_MINOR, MIRELO_VERSION_PATCH);
+            return std::fflush(stdout) == 0 ? 0 : EXIT_STOPPED;
         } else if (arg == "--") {
             for (++i; i < argc; ++i) files.emplace_back(argv[i]);
         } else if (arg.size() > 1 && arg[0] == '-') {
-            usage(argv[0]);
-            return EXIT_USAGE;
+            return bad_usage(argv[0], "unknown option '" + arg + "'");
         } else {
             files.push_back(std::move(arg));
         }
     }
-    if (files.empty()) {
-        usage(argv[0]);
-        return EXIT_USAGE;
-    }
+    if (files.empty()) return bad_usage(argv[0], "no project file given");
     std::string project = files.front();
     std::vector<std::string> libraries(files.begin() + 1, files.end());
     if (dump_text || dump_xml) return run_dumps(project, libraries, dump_text, dump_xml);

@@ -1,32 +1,52 @@
-# Compares the functions that a shared library exports with a golden list.
-# Usage: cmake -DNM=nm -DLIBRARY=libmirelo.so -DGOLDEN=exported_symbols.txt -P check_exports.cmake
-foreach(var NM LIBRARY GOLDEN)
-  if(NOT DEFINED ${var})
+# Compares every defined dynamic symbol of a shared library, of every type
+# and binding, with a golden list, and checks the library's SONAME.
+# Usage: cmake -DREADELF=readelf -DLIBRARY=libmirelo.so.N.M.P -DSONAME=libmirelo.so.N
+#              -DGOLDEN=exported_symbols.txt -P check_exports.cmake
+foreach(var READELF LIBRARY SONAME GOLDEN)
+  if(NOT DEFINED ${var} OR "${${var}}" STREQUAL "")
     message(FATAL_ERROR "check_exports: ${var} is not set")
   endif()
 endforeach()
 
-execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
-                OUTPUT_VARIABLE listing RESULT_VARIABLE rc ERROR_VARIABLE err)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "check_exports: ${NM} failed: ${err}")
-endif()
+function(run_readelf out)
+  execute_process(COMMAND ${READELF} --wide ${ARGN} ${LIBRARY}
+                  OUTPUT_VARIABLE listing RESULT_VARIABLE rc ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "check_exports: ${READELF} ${ARGN} failed: ${err}")
+  endif()
+  set(${out} "${listing}" PARENT_SCOPE)
+endfunction()
 
+# "   Num:    Value          Size Type    Bind   Vis      Ndx Name": a symbol
+# is defined unless its section index is UND. Versioned names keep their
+# "@VERSION" suffix, so a version node would show up as a difference too.
+run_readelf(listing --dyn-syms)
 string(REPLACE "\n" ";" lines "${listing}")
-set(exported)
+set(defined)
 foreach(line IN LISTS lines)
-  if(line MATCHES "^[0-9a-fA-F]+ T (.+)$")
-    list(APPEND exported "${CMAKE_MATCH_1}")
+  if(line MATCHES "^ *[0-9]+: +[0-9a-fA-F]+ +[0-9a-fx]+ +([A-Z_0-9]+) +([A-Z_0-9]+) +([A-Z_0-9]+) +([A-Z_0-9]+) *(.*)$")
+    if(NOT CMAKE_MATCH_4 STREQUAL "UND")
+      list(APPEND defined "${CMAKE_MATCH_1} ${CMAKE_MATCH_2} ${CMAKE_MATCH_3} ${CMAKE_MATCH_5}")
+    endif()
   endif()
 endforeach()
-list(SORT exported)
+list(SORT defined)
 
 file(STRINGS ${GOLDEN} expected)
 list(SORT expected)
 
-if(NOT exported STREQUAL expected)
-  string(REPLACE ";" "\n  " got "${exported}")
+if(NOT defined STREQUAL expected)
+  string(REPLACE ";" "\n  " got "${defined}")
   string(REPLACE ";" "\n  " want "${expected}")
-  message(FATAL_ERROR "exported functions differ\nexported:\n  ${got}\nexpected:\n  ${want}")
+  message(FATAL_ERROR "defined dynamic symbols differ\ndefined (type binding visibility name):\n  ${got}\nexpected:\n  ${want}")
 endif()
-message(STATUS "exported functions: ${exported}")
+message(STATUS "defined dynamic symbols: ${defined}")
+
+run_readelf(dynamic --dynamic)
+if(NOT dynamic MATCHES "\\(SONAME\\) +Library soname: \\[([^]]*)\\]")
+  message(FATAL_ERROR "check_exports: ${LIBRARY} has no SONAME")
+endif()
+if(NOT CMAKE_MATCH_1 STREQUAL SONAME)
+  message(FATAL_ERROR "check_exports: SONAME is ${CMAKE_MATCH_1}, expected ${SONAME}")
+endif()
+message(STATUS "SONAME: ${CMAKE_MATCH_1}")

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -126,6 +127,44 @@ TEST_F(HostTest, ConcurrentCallsMatchASequentialCall) {
         EXPECT_FALSE(results[i].null) << i;
         EXPECT_EQ(results[i].text, expected.text) << i;
     }
+}
+
+// Whether the library's file is mapped into this process.
+bool library_mapped() {
+    char real[PATH_MAX];
+    if (!realpath(MIRELO_SHARED_LIBRARY, real)) return false;
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    const std::string suffix = std::string(" ") + real;
+    while (std::getline(maps, line)) {
+        if (line.size() >= suffix.size() && line.compare(line.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A host that loads the library, calls it and closes it gets its address
+// space back: nothing in the library (a unique global symbol, a
+// thread-local destructor) may pin it.
+TEST(HostUnload, DlcloseUnmapsTheLibraryAfterACall) {
+    ASSERT_FALSE(library_mapped()) << "mapped before the test opened it";
+    void* handle = dlopen(MIRELO_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(handle, nullptr) << dlerror();
+    EXPECT_TRUE(library_mapped());
+    auto process = reinterpret_cast<ProcessFn>(dlsym(handle, "process_xml_file_to_json"));
+    auto release = reinterpret_cast<FreeFn>(dlsym(handle, "free_string"));
+    ASSERT_NE(process, nullptr);
+    ASSERT_NE(release, nullptr);
+    const char* libraries[] = {GENERIC.c_str()};
+    const char* out = process(PROJECT.c_str(), libraries, 1);
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(out[0], '{');
+    release(const_cast<char*>(out));
+
+    ASSERT_EQ(dlclose(handle), 0) << dlerror();
+    EXPECT_FALSE(library_mapped());
+    EXPECT_EQ(dlopen(MIRELO_SHARED_LIBRARY, RTLD_NOW | RTLD_NOLOAD), nullptr);
 }
 
 }  // namespace

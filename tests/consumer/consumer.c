@@ -1,9 +1,16 @@
-/* The public header used from C: it must compile as C with strict
- * prototypes, and both functions must link against the shared library. */
+/* A host written in C: the public header must compile as C with strict
+ * prototypes, and both functions must link against the shared library.
+ * The tests build it against the build tree; .ci/consumer.sh builds it
+ * against an installed library, through find_package, pkg-config and
+ * add_subdirectory. */
 #include <stdio.h>
 #include <string.h>
 
 #include "mirelo.h"
+
+#if !defined(MIRELO_VERSION_MAJOR) || !defined(MIRELO_VERSION_MINOR) || !defined(MIRELO_VERSION_PATCH)
+#error "mirelo.h does not define its version"
+#endif
 
 int main(int argc, char** argv) {
     if (argc < 3) {
@@ -24,5 +31,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "unexpected result\n");
         return 1;
     }
+    printf("mirelo %d.%d.%d: the example calculated\n", MIRELO_VERSION_MAJOR, MIRELO_VERSION_MINOR,
+           MIRELO_VERSION_PATCH);
     return 0;
 }
