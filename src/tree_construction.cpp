@@ -1,11 +1,15 @@
 #include "tree_construction.hpp"
 
+#include "budget.hpp"
 #include "tree.hpp"
 
 namespace mirelo {
 
 ConstructionNode::ConstructionNode(Construction datamodel, Source source)
-    : datamodel(std::move(datamodel)), source(std::move(source)) {}
+    : datamodel(std::move(datamodel)), source(std::move(source)) {
+    // The records are copies: each one counts, however often it is copied.
+    budget::charge_node(sizeof(*this), "a construction node", this->datamodel, this->source);
+}
 
 void ConstructionNode::add_child(ProductNode child) { children.push_back(std::move(child)); }
 

@@ -1,11 +1,15 @@
 #include "tree_element.hpp"
 
+#include "budget.hpp"
 #include "tree.hpp"
 
 namespace mirelo {
 
 ElementNode::ElementNode(Element datamodel, Source source)
-    : datamodel(std::move(datamodel)), source(std::move(source)) {}
+    : datamodel(std::move(datamodel)), source(std::move(source)) {
+    // The records are copies: each one counts, however often it is copied.
+    budget::charge_node(sizeof(*this), "an element node", this->datamodel, this->source);
+}
 
 void ElementNode::add_child(ConstructionNode child) { children.push_back(std::move(child)); }
 
