@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -267,6 +268,30 @@ TEST(ExportedCall, CalculatesUnderThreeTimesItsRealNeed) {
     ASSERT_TRUE(WIFEXITED(limited.status)) << limited.err;
     EXPECT_EQ(WEXITSTATUS(limited.status), 0) << "need " << need_kib / 1024 << " MiB, limit " << limited.report
                                               << " MiB: " << limited.err;
+}
+
+// Memory running out anywhere in the call, at any size the address space
+// allows, gives the empty text and one "Error: " line, never NULL or a crash.
+TEST(ExportedCall, MemoryRunningOutGivesTheEmptyTextAndOneLine) {
+    if (SANITIZED) GTEST_SKIP() << "an address-space limit cannot be set under sanitizers";
+    TempDir dir;
+    const std::string project_path =
+        dir.write("project.xml", replaced(example("project.xml"), "CalculationTimeSpan=\"50\"",
+                                          "CalculationTimeSpan=\"2000\""));
+    const std::string generic_path = std::string(MIRELO_EXAMPLES_DIR) + "/generic_db.xml";
+    for (uint64_t spare_mib : {0, 1, 3, 6, 12}) {
+        SCOPED_TRACE(spare_mib);
+        const ChildOutcome outcome = in_child([&](int) {
+            const uint64_t limit = status_kib("VmSize") * 1024 + spare_mib * MIB;
+            const rlimit rl{limit, limit};
+            ::setrlimit(RLIMIT_AS, &rl);
+            return exported_call_code(project_path, generic_path);
+        });
+        ASSERT_TRUE(WIFEXITED(outcome.status)) << outcome.err;
+        EXPECT_EQ(WEXITSTATUS(outcome.status), 1) << outcome.err;
+        EXPECT_EQ(outcome.err.rfind("Error: ", 0), 0u) << outcome.err;
+        EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
+    }
 }
 
 // ---------------------------------------------------------------- standard output
