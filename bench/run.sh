@@ -2,7 +2,7 @@
 # Builds the benchmark (Release, into build-bench), generates the inputs and
 # prints the benchmark's markdown table.
 #
-#   bash bench/run.sh [ELEMENTS...]      default: 250 1000 4000
+#   bash bench/run.sh [ELEMENTS...]      default: 250 1200 4800
 #
 # Environment: MIRELO_BENCH_REPEAT (rounds per size, default 5),
 # MIRELO_BENCH_BUILD (build directory, default build-bench in the checkout).
@@ -13,7 +13,7 @@ build=${MIRELO_BENCH_BUILD:-$root/build-bench}
 repeat=${MIRELO_BENCH_REPEAT:-5}
 sizes=("$@")
 if [ ${#sizes[@]} -eq 0 ]; then
-    sizes=(250 1000 4000)
+    sizes=(250 1200 4800)
 fi
 
 # RapidJSON is the reference writer; only the benchmark uses it.

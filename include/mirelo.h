@@ -39,20 +39,22 @@ extern "C" {
  *     is reported as one "Error: " line on standard error, and the partly
  *     calculated tree is still returned);
  *   - the empty text "" when the calculation stopped (unreadable or
- *     inconsistent input, a missing record, a project without buildings);
- *     the reason is written as one "Error: " line on standard error;
+ *     inconsistent input, a missing record, a project without buildings, a
+ *     result larger than the memory limit of the call, memory running out, a
+ *     failed write of a "Skipping: " line to standard output); the reason is
+ *     written as one "Error: " line on standard error;
  *   - NULL when the arguments themselves cannot be used: input_xml_path is
  *     NULL or not valid UTF-8, library_xml_paths is NULL while the length is
- *     not 0, or a library path is NULL or not valid UTF-8 (and, rarely, when
- *     memory runs out). Nothing is read then; the reason goes to standard
- *     error.
+ *     not 0, or a library path is NULL or not valid UTF-8. Nothing is read
+ *     then; the reason goes to standard error.
  *
  * Ownership: every non-NULL result, the empty text included, is allocated by
  * the library and belongs to the caller, who must release it exactly once with
  * free_string() below, never with the host's own free() or delete.
  *
  * Threads: each call creates one worker thread, runs on it and joins it before
- * returning. Calls made at the same time from several threads are safe and
+ * returning. The worker blocks SIGPIPE, so a closed standard output ends the
+ * call with the empty text instead of ending the host. Calls made at the same time from several threads are safe and
  * share nothing.
  */
 MIRELO_EXPORT const char* process_xml_file_to_json(const char* input_xml_path, const char* const* library_xml_paths,

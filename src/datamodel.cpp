@@ -60,7 +60,7 @@ Link read_link(std::string_view text, uint32_t database_id, std::string_view att
     return with_attribute_context(attribute_name, text, [&] { return Link::parse(text, database_id); });
 }
 
-void skip_attribute_stdout(const XmlAttribute& a) { print_stdout_line(skipping_text(a.local_name, a.value)); }
+void skip_attribute_stdout(const XmlAttribute& a) { print_skipping_line(a.local_name, a.value); }
 
 void skip_attribute_log(const XmlAttribute& a, LogLevel level, std::string_view target) {
     if (log_enabled(level)) log_record(level, target, skipping_text(a.local_name, a.value));

@@ -1,6 +1,59 @@
 #include "json.hpp"
 
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+
+#include "budget.hpp"
+
 namespace mirelo::json {
+
+Text& Text::operator=(Text&& other) noexcept {
+    if (this != &other) {
+        std::free(data_);
+        data_ = other.data_;
+        size_ = other.size_;
+        capacity_ = other.capacity_;
+        other.data_ = nullptr;
+        other.size_ = other.capacity_ = 0;
+    }
+    return *this;
+}
+
+Text::~Text() { std::free(data_); }
+
+void Text::grow(size_t n) {
+    constexpr size_t first_capacity = 256;
+    const size_t need = size_ + n + 1;  // and the NUL
+    if (need <= size_) throw std::bad_alloc();  // the sum wrapped around
+    // Growing by half keeps the number of steps small without reserving
+    // much more than the text will use.
+    const size_t want = std::max({need, capacity_ + capacity_ / 2, first_capacity});
+    const size_t granted =
+        static_cast<size_t>(budget::grant(need - capacity_, want - capacity_, "the JSON text"));
+    const size_t capacity = capacity_ + granted;
+    auto* grown = static_cast<char*>(std::realloc(data_, capacity));
+    if (grown == nullptr) {
+        budget::refund(granted);
+        throw std::bad_alloc();
+    }
+    data_ = grown;
+    capacity_ = capacity;
+}
+
+char* Text::release() {
+    if (data_ == nullptr) return nullptr;
+    data_[size_] = '\0';
+    char* out = data_;
+    // Returns the unused end of the block; a block that cannot shrink is
+    // kept as it is.
+    if (capacity_ > size_ + 1) {
+        if (auto* trimmed = static_cast<char*>(std::realloc(data_, size_ + 1))) out = trimmed;
+    }
+    data_ = nullptr;
+    size_ = capacity_ = 0;
+    return out;
+}
 
 std::string_view error_name(EncoderError error) {
     return error == EncoderError::FmtError ? "FmtError" : "BadHashmapKey";
@@ -28,7 +81,7 @@ constexpr EscapeTable ESCAPES;
 
 }  // namespace
 
-void escape_str(std::string& out, std::string_view text) {
+void escape_str(Text& out, std::string_view text) {
     static const char* hex = "0123456789abcdef";
     out.push_back('"');
     const char* start = text.data();
@@ -64,9 +117,12 @@ void Encoder::emit_bool(bool value) {
 
 void Encoder::emit_f64(double value) {
     if (error_) return;
-    if (map_key_) out_.push_back('"');
-    append_json_number(out_, value);
-    if (map_key_) out_.push_back('"');
+    char* start = out_.tail(JSON_NUMBER_MAX + 2);
+    char* p = start;
+    if (map_key_) *p++ = '"';
+    p = write_json_number(p, value);
+    if (map_key_) *p++ = '"';
+    out_.commit(static_cast<size_t>(p - start));
 }
 
 void Encoder::emit_str(std::string_view value) {

@@ -1,6 +1,7 @@
 // Compact JSON writer. Every value of the result document writes itself
-// through an `Encoder` straight into one growing text, in a single pass;
-// no intermediate tree of JSON values is built.
+// through an `Encoder` straight into one growing `Text`, in a single pass;
+// no intermediate tree of JSON values is built, and the finished text is
+// handed to the host as it is, without a copy.
 //
 // Failures are sticky: the first one is kept, nothing is appended after it,
 // and `json::encode` returns it instead of the text.
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -25,9 +27,68 @@ enum class EncoderError { FmtError, BadHashmapKey };
 
 std::string_view error_name(EncoderError error);
 
+// A text in one malloc'd block, grown with realloc, so that the C interface
+// can hand the block itself to the host (free_string frees it). glibc moves
+// large blocks with mremap, so growing costs no copy of the text. Growth is
+// charged to the call's memory budget before it is made.
+class Text {
+public:
+    Text() = default;
+    Text(Text&& other) noexcept : data_(other.data_), size_(other.size_), capacity_(other.capacity_) {
+        other.data_ = nullptr;
+        other.size_ = other.capacity_ = 0;
+    }
+    Text& operator=(Text&& other) noexcept;
+    Text(const Text&) = delete;
+    Text& operator=(const Text&) = delete;
+    ~Text();
+
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    std::string_view view() const { return {data_ ? data_ : "", size_}; }
+    operator std::string_view() const { return view(); }
+    // A copy, for callers that want a std::string.
+    std::string str() const { return std::string(view()); }
+
+    void push_back(char c) {
+        if (capacity_ - size_ < 2) grow(1);
+        data_[size_++] = c;
+    }
+    void append(const char* p, size_t n) {
+        if (capacity_ - size_ <= n) grow(n);
+        std::memcpy(data_ + size_, p, n);
+        size_ += n;
+    }
+    void append(const char* first, const char* last) { append(first, static_cast<size_t>(last - first)); }
+    void append(std::string_view s) { append(s.data(), s.size()); }
+    // Room for `n` more bytes at the end: write them, then `commit` the
+    // number written.
+    char* tail(size_t n) {
+        if (capacity_ - size_ <= n) grow(n);
+        return data_ + size_;
+    }
+    void commit(size_t n) { size_ += n; }
+
+    // Hands the block over, NUL-terminated and trimmed to its length, for
+    // release with free(); nullptr when nothing was ever written.
+    char* release();
+
+    friend bool operator==(const Text& a, std::string_view b) { return a.view() == b; }
+    friend std::ostream& operator<<(std::ostream& os, const Text& t) { return os << t.view(); }
+
+private:
+    // Makes room for `n` more bytes and the terminating NUL; throws
+    // std::bad_alloc when memory runs out.
+    void grow(size_t n);
+
+    char* data_ = nullptr;
+    size_t size_ = 0;
+    size_t capacity_ = 0;  // 0, or more than size_: one byte is kept for the NUL
+};
+
 // Appends `text` as a JSON string: quotes, escapes for '"', '\\', control
 // bytes and 0x7F; every other byte (UTF-8 included) as it stands.
-void escape_str(std::string& out, std::string_view text);
+void escape_str(Text& out, std::string_view text);
 
 class Encoder;
 
@@ -37,7 +98,7 @@ concept Encodable = requires(const T& value, Encoder& encoder) { value.encode(en
 
 class Encoder {
 public:
-    explicit Encoder(std::string& out) : out_(out) {}
+    explicit Encoder(Text& out) : out_(out) {}
 
     bool ok() const { return !error_; }
     std::optional<EncoderError> error() const { return error_; }
@@ -152,21 +213,15 @@ private:
     // the fixed field names of the document's types, identifiers that
     // escape_str would copy unchanged, so its byte scan is skipped.
     void append_member_name(std::string_view name, bool comma) {
-        char buf[64];
-        if (name.size() + 4 > sizeof buf) {
-            if (comma) out_.push_back(',');
-            escape_str(out_, name);
-            out_.push_back(':');
-            return;
-        }
-        char* p = buf;
+        char* start = out_.tail(name.size() + 4);
+        char* p = start;
         if (comma) *p++ = ',';
         *p++ = '"';
         std::memcpy(p, name.data(), name.size());
         p += name.size();
         *p++ = '"';
         *p++ = ':';
-        out_.append(buf, static_cast<size_t>(p - buf));
+        out_.commit(static_cast<size_t>(p - start));
     }
     template <class T>
     void value_special(const std::optional<T>& v) {
@@ -193,24 +248,24 @@ private:
     template <class I>
     void emit_integer(I value) {
         if (error_) return;
-        char buf[24];
-        auto r = std::to_chars(buf, buf + sizeof buf, value);
-        if (map_key_) out_.push_back('"');
-        out_.append(buf, r.ptr);
-        if (map_key_) out_.push_back('"');
+        constexpr size_t room = 24;  // digits and sign of any 64-bit integer, and two quotes
+        char* start = out_.tail(room);
+        char* p = start;
+        if (map_key_) *p++ = '"';
+        p = std::to_chars(p, start + room, value).ptr;
+        if (map_key_) *p++ = '"';
+        out_.commit(static_cast<size_t>(p - start));
     }
 
-    std::string& out_;
+    Text& out_;
     bool map_key_ = false;
     std::optional<EncoderError> error_;
 };
 
 // Encodes `value` into a new text, or returns the first encoder error.
-// `capacity` reserves the text up front when its size can be estimated.
 template <Encodable T>
-Result<std::string, EncoderError> encode(const T& value, size_t capacity = 0) {
-    std::string out;
-    out.reserve(capacity);
+Result<Text, EncoderError> encode(const T& value) {
+    Text out;
     Encoder encoder(out);
     value.encode(encoder);
     if (auto error = encoder.error()) return *error;

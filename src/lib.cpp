@@ -3,6 +3,8 @@
 #include <cxxabi.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +15,7 @@
 #include <string_view>
 #include <utility>
 
+#include "budget.hpp"
 #include "json.hpp"
 #include "log.hpp"
 #include "mirelo.h"
@@ -39,10 +42,24 @@ std::optional<int> write_all(int fd, std::string_view data) {
     return std::nullopt;
 }
 
+// Writes the report of a refused argument. Like any failure to write a
+// diagnostic, running out of memory for its text is ignored: the argument
+// is refused all the same.
+template <class Write>
+void report_refused(Write&& write) noexcept {
+    try {
+        write();
+    } catch (...) {
+    }
+}
+
 // The two-line report of a C argument that is not valid UTF-8.
-void report_invalid_utf8(std::string_view text, const char* what) {
-    print_stderr_line("Error: invalid utf-8: invalid byte near index " + std::to_string(valid_utf8_prefix(text)));
-    print_stderr_line("Error: " + SharedError::cffi_type_error(std::string("Error parsing ") + what).display());
+void report_invalid_utf8(std::string_view text, const char* what) noexcept {
+    report_refused([&] {
+        print_stderr_line("Error: invalid utf-8: invalid byte near index " +
+                          std::to_string(valid_utf8_prefix(text)));
+        print_stderr_line("Error: " + SharedError::cffi_type_error(std::string("Error parsing ") + what).display());
+    });
 }
 
 bool is_valid_utf8(std::string_view text) { return valid_utf8_prefix(text) == text.size(); }
@@ -52,24 +69,33 @@ struct WorkerJob {
     std::string project_xml_path;
     std::vector<std::string> lib_paths;
     std::string output_path;
-    std::string result;
+    json::Text result;
 };
 
 void* worker_main(void* arg) {
     auto* job = static_cast<WorkerJob*>(arg);
+    // A write to a closed pipe raises SIGPIPE, whose default action ends the
+    // whole host. Blocked in this thread's mask, it leaves the write failing
+    // with EPIPE (a fatal stop of this call); the signal stays pending on
+    // this thread alone and is discarded when the thread ends.
+    sigset_t pipe_signal;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
     // Nothing may leave the thread: an exception escaping a thread body
     // would terminate the host. Every way out of `process` other than its
-    // return value becomes one line and the empty result.
+    // return value becomes one line and the empty result; the lines are
+    // written without allocating, so that they also work when memory ran out.
     try {
         job->result = process(job->project_xml_path, job->lib_paths, job->output_path);
     } catch (const FatalStop& stop) {
-        print_stderr_line(std::string("Error: fatal: ") + stop.what());
+        print_stderr_line("Error: fatal: ", stop.what());
     } catch (const std::bad_alloc&) {
         print_stderr_line("Error: fatal: out of memory");
     } catch (abi::__forced_unwind&) {
         throw;  // thread cancellation must finish unwinding
     } catch (const std::exception& e) {
-        print_stderr_line(std::string("Error: fatal: unexpected failure: ") + e.what());
+        print_stderr_line("Error: fatal: unexpected failure: ", e.what());
     } catch (...) {
         print_stderr_line("Error: fatal: unexpected failure of an unknown kind");
     }
@@ -119,76 +145,51 @@ RootNode calculated_tree(const std::string& project_xml_path, const std::vector<
     return root;
 }
 
-namespace {
-
-// A generous estimate of the document's length, so that the output text is
-// allocated once: growing it by doubling copies the text again at every
-// step and faults in a fresh buffer each time. Reserved pages that are never
-// written are never touched, so over-estimating costs address space only.
-constexpr size_t NODE_BYTES = 4096;      // a node object with its records and links
-constexpr size_t STAGE_BYTES = 64;       // "a1_3":{"node_type":"ResultStage",...}
-constexpr size_t INDICATOR_BYTES = 80;   // "gwp":{"node_type":"ResultIndicator",...}
-constexpr size_t YEAR_BYTES = 96;        // "2020":{"node_type":"ResultYear","year":2020,"value":...}
-
-size_t results_bytes(const TreeResults& results) {
-    size_t n = 0;
-    for (const TreeResultStage& stage : results.stages) {
-        n += STAGE_BYTES;
-        for (const TreeResultIndicator& indicator : stage.indicators) {
-            n += INDICATOR_BYTES + YEAR_BYTES * indicator.years.size();
-        }
-    }
-    return n;
-}
-
-template <class N>
-size_t estimated_json_bytes(const N& node) {
-    size_t n = NODE_BYTES;
-    if constexpr (requires { node.results; }) n += results_bytes(node.results);
-    if constexpr (requires { node.children; }) {
-        for (const auto& child : node.children) n += estimated_json_bytes(child);
-    }
-    if constexpr (requires { node.operation_child; }) n += estimated_json_bytes(node.operation_child);
-    if constexpr (requires { node.all_elements_child; }) n += estimated_json_bytes(node.all_elements_child);
-    return n;
-}
-
-}  // namespace
-
-std::string encode_tree(const RootNode& root) {
-    auto encoded = json::encode(root, estimated_json_bytes(root));
+json::Text encode_tree(const RootNode& root) {
+    auto encoded = json::encode(root);
     if (!encoded) fatal("JSON encoding failed: " + std::string(json::error_name(encoded.error())));
     return std::move(encoded.value());
 }
 
-std::string process(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths,
-                    const std::string& output_path) {
+uint64_t input_bytes(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths) {
+    const auto size_of = [](const std::string& path) -> uint64_t {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+    };
+    uint64_t total = size_of(project_xml_path);
+    for (const std::string& path : library_xml_paths) total += size_of(path);
+    return total;
+}
+
+json::Text process(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths,
+                   const std::string& output_path) {
+    budget::Scope budget(input_bytes(project_xml_path, library_xml_paths));
     RootNode root = calculated_tree(project_xml_path, library_xml_paths);
-    std::string json = encode_tree(root);
-    if (!output_path.empty()) write_payload_to_file(json, output_path);
+    json::Text json = encode_tree(root);
+    if (!output_path.empty()) write_payload_to_file(json.view(), output_path);
     return json;
 }
 
-std::string safe_process(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths,
-                         const std::string& output_path) {
+json::Text safe_process(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths,
+                        const std::string& output_path) {
     // The worker gets its own copies: it must not reach into the caller's
     // objects, whatever happens to it.
-    WorkerJob job{project_xml_path, library_xml_paths, output_path, std::string()};
+    WorkerJob job{project_xml_path, library_xml_paths, output_path, json::Text()};
 
     // std::thread cannot choose the stack size, and the platform default
     // varies; the pipeline is sized for 2 MiB.
     pthread_attr_t attr;
     if (int rc = pthread_attr_init(&attr); rc != 0) {
-        print_stderr_line("Error: fatal: could not prepare the worker thread: " + os_error_text(rc));
-        return std::string();
+        print_stderr_line("Error: fatal: could not prepare the worker thread: ", os_error_text(rc));
+        return json::Text();
     }
     int rc = pthread_attr_setstacksize(&attr, WORKER_STACK_SIZE);
     pthread_t worker;
     if (rc == 0) rc = pthread_create(&worker, &attr, &worker_main, &job);
     pthread_attr_destroy(&attr);
     if (rc != 0) {
-        print_stderr_line("Error: fatal: could not start the worker thread: " + os_error_text(rc));
-        return std::string();
+        print_stderr_line("Error: fatal: could not start the worker thread: ", os_error_text(rc));
+        return json::Text();
     }
     // The worker uses `job` on this stack: a cancellation of the calling
     // thread must not unwind it before the worker has ended.
@@ -217,13 +218,16 @@ void write_payload_to_file(std::string_view payload, const std::string& file_pat
 
 namespace {
 
-// A malloc'd NUL-terminated copy, so that free_string can release it with free().
-const char* c_copy(const std::string& text) {
-    auto* out = static_cast<char*>(std::malloc(text.size() + 1));
-    if (!out) return nullptr;
-    std::memcpy(out, text.data(), text.size());
-    out[text.size()] = '\0';
-    return out;
+// Stands in for the empty result when not even its one byte can be
+// allocated; free_string recognises it and leaves it alone.
+const char EMPTY_FALLBACK[1] = {'\0'};
+
+// The empty text, the result of a call that stopped.
+const char* empty_result() {
+    auto* text = static_cast<char*>(std::malloc(1));
+    if (text == nullptr) return EMPTY_FALLBACK;
+    *text = '\0';
+    return text;
 }
 
 }  // namespace
@@ -232,50 +236,54 @@ extern "C" MIRELO_EXPORT const char* process_xml_file_to_json(const char* input_
                                                               const char* const* library_xml_paths,
                                                               size_t library_xml_paths_length) {
     using mirelo::print_stderr_line;
-    try {
-        if (input_xml_path == nullptr) {
-            print_stderr_line("Error: input_xml_path is null");
-            return nullptr;
-        }
-        std::string project(input_xml_path);
-        if (!mirelo::is_valid_utf8(project)) {
-            mirelo::report_invalid_utf8(project, "input_xml_path");
-            return nullptr;
-        }
-        if (library_xml_paths == nullptr && library_xml_paths_length > 0) {
-            print_stderr_line("Error: library_xml_paths is null but library_xml_paths_length is " +
-                              std::to_string(library_xml_paths_length));
-            return nullptr;
-        }
-        // All paths are checked before any file is read: a bad argument
-        // never costs a half-run pipeline.
-        std::vector<std::string> libraries;
-        libraries.reserve(library_xml_paths_length);
-        for (size_t i = 0; i < library_xml_paths_length; ++i) {
-            const char* path = library_xml_paths[i];
-            if (path == nullptr) {
-                print_stderr_line("Error: library_xml_paths[" + std::to_string(i) + "] is null");
-                return nullptr;
-            }
-            libraries.emplace_back(path);
-            if (!mirelo::is_valid_utf8(libraries.back())) {
-                mirelo::report_invalid_utf8(libraries.back(), "library_xml_paths");
-                return nullptr;
-            }
-        }
-        std::string result = mirelo::safe_process(project, libraries, std::string());
-        const char* out = c_copy(result);
-        if (!out) print_stderr_line("Error: out of memory for the result");
-        return out;
-    } catch (abi::__forced_unwind&) {
-        throw;
-    } catch (...) {
-        print_stderr_line("Error: could not run the calculation: out of memory");
+    // Refused arguments are told apart without allocating: only they give NULL.
+    if (input_xml_path == nullptr) {
+        print_stderr_line("Error: input_xml_path is null");
         return nullptr;
     }
+    if (!mirelo::is_valid_utf8(input_xml_path)) {
+        mirelo::report_invalid_utf8(input_xml_path, "input_xml_path");
+        return nullptr;
+    }
+    if (library_xml_paths == nullptr && library_xml_paths_length > 0) {
+        mirelo::report_refused([&] {
+            print_stderr_line("Error: library_xml_paths is null but library_xml_paths_length is " +
+                              std::to_string(library_xml_paths_length));
+        });
+        return nullptr;
+    }
+    // All paths are checked before any file is read: a bad argument
+    // never costs a half-run pipeline.
+    for (size_t i = 0; i < library_xml_paths_length; ++i) {
+        const char* path = library_xml_paths[i];
+        if (path == nullptr) {
+            mirelo::report_refused(
+                [&] { print_stderr_line("Error: library_xml_paths[" + std::to_string(i) + "] is null"); });
+            return nullptr;
+        }
+        if (!mirelo::is_valid_utf8(path)) {
+            mirelo::report_invalid_utf8(path, "library_xml_paths");
+            return nullptr;
+        }
+    }
+    try {
+        std::vector<std::string> libraries(library_xml_paths, library_xml_paths + library_xml_paths_length);
+        // The encoder's own block is the result: the text is never copied.
+        if (char* text = mirelo::safe_process(input_xml_path, libraries, std::string()).release()) return text;
+        return empty_result();
+    } catch (abi::__forced_unwind&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        print_stderr_line("Error: fatal: out of memory");
+    } catch (const std::exception& e) {
+        print_stderr_line("Error: fatal: unexpected failure: ", e.what());
+    } catch (...) {
+        print_stderr_line("Error: fatal: unexpected failure of an unknown kind");
+    }
+    return empty_result();
 }
 
 extern "C" MIRELO_EXPORT void free_string(char* p) {
-    // free() ignores NULL; the pointer came from malloc in c_copy.
-    std::free(p);
+    // free() ignores NULL; every other result came from malloc or realloc.
+    if (p != EMPTY_FALLBACK) std::free(p);
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "json.hpp"
 #include "parser.hpp"
 #include "tree.hpp"
 
@@ -23,18 +24,24 @@ void calculate_first_building(RootNode& root);
 // inspection dumps start from here.
 RootNode calculated_tree(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths);
 // The compact JSON document of the tree; an encoder error is a fatal stop.
-std::string encode_tree(const RootNode& root);
+json::Text encode_tree(const RootNode& root);
+// The bytes of the files a call reads, which set its memory budget. A file
+// that cannot be looked at counts 0: reading it stops the call anyway.
+uint64_t input_bytes(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths);
 
 // The pipeline: the JSON text of the calculated tree, also written to
 // `output_path` when that is not empty. Fatal stops propagate as FatalStop.
-std::string process(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths,
-                    const std::string& output_path);
+// The call holds at most its memory budget (budget.hpp) of tree and text.
+json::Text process(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths,
+                   const std::string& output_path);
 
 // Runs `process` on a new thread with a 2 MiB stack and waits for it.
 // Returns its text, or the empty text when it ended in a fatal stop (or
-// anything else escaped it); the stop's message goes to standard error.
-std::string safe_process(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths,
-                         const std::string& output_path);
+// anything else escaped it, memory running out included); the reason goes
+// to standard error as one line. The thread blocks SIGPIPE, so that a
+// closed standard output is a failed write, not the end of the host.
+json::Text safe_process(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths,
+                        const std::string& output_path);
 
 // Creates or truncates `file_path` and writes `payload`; fatal stop on any failure.
 void write_payload_to_file(std::string_view payload, const std::string& file_path);

@@ -6,6 +6,9 @@
 #include <mutex>
 #include <string>
 
+#include <sys/uio.h>
+#include <unistd.h>
+
 #include "shared_error.hpp"
 
 namespace mirelo {
@@ -68,9 +71,30 @@ void print_stdout_line(std::string_view line) {
     }
 }
 
-void print_stderr_line(std::string_view line) {
+void print_stderr_line(std::string_view line) { print_stderr_line(line, std::string_view()); }
+
+void print_stderr_line(std::string_view prefix, std::string_view text) {
     // There is nowhere left to report a failure to write a diagnostic.
-    (void)write_line(stderr, line);
+    iovec parts[3] = {{const_cast<char*>(prefix.data()), prefix.size()},
+                      {const_cast<char*>(text.data()), text.size()},
+                      {const_cast<char*>("\n"), 1}};
+    while (::writev(STDERR_FILENO, parts, 3) < 0 && errno == EINTR) {
+    }
+}
+
+void print_skipping_line(std::string_view name, std::string_view value) {
+    const std::string_view parts[] = {"Skipping: ", name, " = \"", value, "\"\n"};
+    std::FILE* out = stdout;
+    // One lock over the pieces: lines of concurrent calls do not interleave.
+    flockfile(out);
+    bool written = true;
+    for (std::string_view part : parts) {
+        if (written && !part.empty()) written = std::fwrite(part.data(), 1, part.size(), out) == part.size();
+    }
+    if (written) written = std::fflush(out) == 0;
+    const int err = errno;
+    funlockfile(out);
+    if (!written) fatal("failed printing to stdout: " + os_error_text(err));
 }
 
 std::string skipping_text(std::string_view name, std::string_view value) {

@@ -27,15 +27,23 @@ bool log_enabled(LogLevel level);
 
 void log_record(LogLevel level, std::string_view target, std::string_view text);
 
-// Writes one line and a line feed to standard output in one write; a failed
-// write is the fatal stop "failed printing to stdout: " and the error.
+// Writes one line and a line feed to standard output through its stdio
+// buffer (the text dump); a failed write is the fatal stop
+// "failed printing to stdout: " and the error.
 void print_stdout_line(std::string_view line);
-// Writes one diagnostic line and a line feed to standard error in one write;
-// a failure is ignored.
+// Writes one diagnostic line and a line feed to standard error in one
+// write, without allocating (it also reports memory running out); a failure
+// is ignored. The second form writes `prefix` and `text` as one line.
 void print_stderr_line(std::string_view line);
+void print_stderr_line(std::string_view prefix, std::string_view text);
 
 // The "Skipping: " text of an attribute that a record type does not know:
 // Skipping: name = "value"
 std::string skipping_text(std::string_view name, std::string_view value);
+// Writes that text as one line to standard output and flushes it, as a
+// line-buffered stream would: the line is out when the call goes on, and a
+// failure is noticed at once, whatever the line's length. A failure is the
+// fatal stop "failed printing to stdout: " and the error.
+void print_skipping_line(std::string_view name, std::string_view value);
 
 }  // namespace mirelo

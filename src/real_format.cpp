@@ -1,5 +1,6 @@
 #include "real_format.hpp"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <charconv>
@@ -144,21 +145,22 @@ std::string real_display(double x) {
     return out;
 }
 
-void append_json_number(std::string& out, double x) {
-    if (!std::isfinite(x)) {
-        out.append("null");
-    } else if (x == 0) {
-        out.append("0.0");
-    } else {
-        char buf[kBufferSize];
-        bool has_point = false;
-        char* end = write_positional(buf, x, has_point);
-        if (!has_point) {
-            *end++ = '.';
-            *end++ = '0';
-        }
-        out.append(buf, static_cast<size_t>(end - buf));
+char* write_json_number(char* out, double x) {
+    static_assert(kBufferSize <= JSON_NUMBER_MAX);
+    if (!std::isfinite(x)) return std::copy_n("null", 4, out);
+    if (x == 0) return std::copy_n("0.0", 3, out);
+    bool has_point = false;
+    char* end = write_positional(out, x, has_point);
+    if (!has_point) {
+        *end++ = '.';
+        *end++ = '0';
     }
+    return end;
+}
+
+void append_json_number(std::string& out, double x) {
+    char buf[JSON_NUMBER_MAX];
+    out.append(buf, write_json_number(buf, x));
 }
 
 }  // namespace mirelo

@@ -2,6 +2,7 @@
 // read back to the same value, always written positionally (no exponent).
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace mirelo {
@@ -24,5 +25,10 @@ std::string real_display(double x);
 // JSON number: "null" for NaN and the infinities, "0.0" for both zeros,
 // otherwise the display text with ".0" appended when it has no point.
 void append_json_number(std::string& out, double x);
+// Longest JSON number text (a subnormal written positionally).
+inline constexpr size_t JSON_NUMBER_MAX = 400;
+// Writes the JSON number text of `x` at `out`, which has room for
+// JSON_NUMBER_MAX bytes, and returns its end.
+char* write_json_number(char* out, double x);
 
 }  // namespace mirelo

@@ -1,12 +1,16 @@
 #include "tree_building.hpp"
 
+#include "budget.hpp"
 #include "json.hpp"
 #include "tree_dump.hpp"
 
 namespace mirelo {
 
 BuildingNode::BuildingNode(Building datamodel)
-    : operation_child(Operation{}, OperationScenario{}), datamodel(std::move(datamodel)) {}
+    : operation_child(Operation{}, OperationScenario{}), datamodel(std::move(datamodel)) {
+    // The records are copies: each one counts, however often it is copied.
+    budget::charge_node(sizeof(*this), "a building node", this->datamodel);
+}
 
 Status BuildingNode::calculate() {
     operation_child.calculate(datamodel);

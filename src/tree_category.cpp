@@ -1,12 +1,16 @@
 #include "tree_category.hpp"
 
+#include "budget.hpp"
 #include "json.hpp"
 #include "tree_dump.hpp"
 #include "tree_walk.hpp"
 
 namespace mirelo {
 
-CategoryNode::CategoryNode(Category datamodel) : datamodel(std::move(datamodel)) {}
+CategoryNode::CategoryNode(Category datamodel) : datamodel(std::move(datamodel)) {
+    // The records are copies: each one counts, however often it is copied.
+    budget::charge_node(sizeof(*this), "a category node", this->datamodel);
+}
 
 void CategoryNode::add_child(ElementNode child) { children.push_back(std::move(child)); }
 

@@ -1,5 +1,6 @@
 #include "tree_construction.hpp"
 
+#include "budget.hpp"
 #include "json.hpp"
 #include "tree_dump.hpp"
 #include "tree_walk.hpp"
@@ -7,7 +8,10 @@
 namespace mirelo {
 
 ConstructionNode::ConstructionNode(Construction datamodel, Source source)
-    : datamodel(std::move(datamodel)), source(std::move(source)) {}
+    : datamodel(std::move(datamodel)), source(std::move(source)) {
+    // The records are copies: each one counts, however often it is copied.
+    budget::charge_node(sizeof(*this), "a construction node", this->datamodel, this->source);
+}
 
 void ConstructionNode::add_child(ProductNode child) { children.push_back(std::move(child)); }
 

@@ -1,12 +1,16 @@
 #include "tree_operation.hpp"
 
+#include "budget.hpp"
 #include "json.hpp"
 #include "tree_dump.hpp"
 
 namespace mirelo {
 
 OperationNode::OperationNode(Operation datamodel, OperationScenario scenario_model)
-    : datamodel(std::move(datamodel)), scenario_model(std::move(scenario_model)) {}
+    : datamodel(std::move(datamodel)), scenario_model(std::move(scenario_model)) {
+    // The records are copies: each one counts, however often it is copied.
+    budget::charge_node(sizeof(*this), "an operation node", this->datamodel, this->scenario_model);
+}
 
 void OperationNode::add_child(OperationUtilityNode child) { children.push_back(std::move(child)); }
 

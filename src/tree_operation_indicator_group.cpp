@@ -1,12 +1,16 @@
 #include "tree_operation_indicator_group.hpp"
 
+#include "budget.hpp"
 #include "json.hpp"
 #include "tree_dump.hpp"
 
 namespace mirelo {
 
 OperationIndicatorGroupNode::OperationIndicatorGroupNode(OperationIndicatorGroup datamodel)
-    : datamodel(std::move(datamodel)) {}
+    : datamodel(std::move(datamodel)) {
+    // The records are copies: each one counts, however often it is copied.
+    budget::charge_node(sizeof(*this), "an indicator group node", this->datamodel);
+}
 
 void OperationIndicatorGroupNode::print(int32_t level, bool recursive) const {
     tree::common_print(level, recursive, datamodel.display_line());

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 
+#include "budget.hpp"
 #include "datamodel_building.hpp"
 #include "datamodel_operation.hpp"
+#include "datamodel_stage.hpp"
 #include "indicator_keys.hpp"
 #include "json.hpp"
 #include "real_format.hpp"
@@ -78,7 +80,10 @@ Walks plan_walks(const std::vector<OperationDataPointNode>& points, const Buildi
 }  // namespace
 
 OperationUtilityNode::OperationUtilityNode(OperationUtility datamodel, double amount)
-    : datamodel(std::move(datamodel)), amount(amount) {}
+    : datamodel(std::move(datamodel)), amount(amount) {
+    // The records are copies: each one counts, however often it is copied.
+    budget::charge_node(sizeof(*this), "a utility node", this->datamodel);
+}
 
 void OperationUtilityNode::add_child(OperationDataPointNode child) { children.push_back(std::move(child)); }
 
@@ -101,6 +106,7 @@ Status OperationUtilityNode::calculate(const Building& bld, const Operation& opr
     if (const uint64_t years = walks.count(); years > MAX_YEARLY_VALUES) {
         fatal("calculation period too long: " + std::to_string(years) + " yearly values for one utility");
     }
+    budget::charge(walks.count() * INDICATORS.size() * budget::YEAR_VALUE_BYTES, "the yearly values of a utility");
 
     // Before the first data point its values hold unchanged.
     for (uint64_t y = walks.head.from; y < walks.head.to; ++y) {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "budget.hpp"
 #include "datamodel_element.hpp"
 #include "json.hpp"
 #include "shared_error.hpp"
@@ -32,7 +33,10 @@ std::optional<size_t> find_key(const std::vector<std::string>& keys, std::string
 }  // namespace
 
 ProductNode::ProductNode(Product datamodel, ProductLink linkmodel, Source source)
-    : datamodel(std::move(datamodel)), linkmodel(std::move(linkmodel)), source(std::move(source)) {}
+    : datamodel(std::move(datamodel)), linkmodel(std::move(linkmodel)), source(std::move(source)) {
+    // The records are copies: each one counts, however often it is copied.
+    budget::charge_node(sizeof(*this), "a product node", this->datamodel, this->linkmodel, this->source);
+}
 
 void ProductNode::add_child(StageNode child) { children.push_back(std::move(child)); }
 

@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "budget.hpp"
 #include "json.hpp"
 #include "tree_constants.hpp"
 #include "tree_dump.hpp"
@@ -39,6 +40,7 @@ void TreeResultIndicator::add_other_indicator(const TreeResultIndicator& other) 
         return;
     }
 
+    budget::charge(missing * budget::YEAR_VALUE_BYTES, "the years of a sum");
     YearMap merged;
     merged.reserve(years.size() + missing);
     auto own = years.begin();

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "budget.hpp"
 #include "datamodel_building.hpp"
 #include "datamodel_element.hpp"
 #include "datamodel_product.hpp"
@@ -40,7 +41,10 @@ StageNode::StageNode(Stage datamodel, StageLink linkmodel, Source source, Catego
     : datamodel(std::move(datamodel)),
       linkmodel(std::move(linkmodel)),
       source(std::move(source)),
-      category(std::move(category)) {}
+      category(std::move(category)) {
+    // The records are copies: each one counts, however often it is copied.
+    budget::charge_node(sizeof(*this), "a stage node", this->datamodel, this->linkmodel, this->source, this->category);
+}
 
 Status StageNode::calculate(const Building& bld, const Element& elm, const Construction& /*cstr*/,
                             const Product& prd, const ProductLink& prd_link, double calc_indicator_amount_a1_3,
@@ -100,6 +104,7 @@ Status StageNode::calculate(const Building& bld, const Element& elm, const Const
             fatal("calculation period too long: " + std::to_string(count) + " replacements of product link " +
                   prd_link.link.to_string());
         }
+        budget::charge(count * INDICATORS.size() * budget::YEAR_VALUE_BYTES, "the replacement years of a stage");
         for (size_t i = 0; i < INDICATORS.size(); ++i) {
             TreeResultIndicator indicator{std::string(INDICATORS[i])};
             if (replaced) {

@@ -1,12 +1,16 @@
 #include "tree_super_category.hpp"
 
+#include "budget.hpp"
 #include "json.hpp"
 #include "tree_dump.hpp"
 #include "tree_walk.hpp"
 
 namespace mirelo {
 
-SuperCategoryNode::SuperCategoryNode(SuperCategory datamodel) : datamodel(std::move(datamodel)) {}
+SuperCategoryNode::SuperCategoryNode(SuperCategory datamodel) : datamodel(std::move(datamodel)) {
+    // The records are copies: each one counts, however often it is copied.
+    budget::charge_node(sizeof(*this), "a super category node", this->datamodel);
+}
 
 void SuperCategoryNode::add_child(CategoryNode child) { children.push_back(std::move(child)); }
 

@@ -40,7 +40,7 @@ template <class R>
 std::string json_of(const R& record) {
     auto text = json::encode(record);
     EXPECT_TRUE(text.ok());
-    return text.ok() ? text.value() : std::string();
+    return text.ok() ? text.value().str() : std::string();
 }
 
 std::string fatal_message(const std::function<void()>& body) {

@@ -46,7 +46,7 @@ template <class R>
 std::string json_of(const R& record) {
     auto result = json::encode(record);
     EXPECT_TRUE(result.ok());
-    return result.ok() ? result.value() : std::string();
+    return result.ok() ? result.value().str() : std::string();
 }
 
 template <class R>

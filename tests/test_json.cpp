@@ -16,9 +16,9 @@ namespace mirelo {
 namespace {
 
 std::string escaped(std::string_view text) {
-    std::string out;
+    json::Text out;
     json::escape_str(out, text);
-    return out;
+    return out.str();
 }
 
 TEST(JsonText, EscapesQuotesBackslashesAndControlBytesOnly) {
@@ -37,11 +37,11 @@ TEST(JsonText, EscapesQuotesBackslashesAndControlBytesOnly) {
 // Writes one value through a fresh encoder.
 template <class F>
 std::string write(F&& body) {
-    std::string out;
+    json::Text out;
     json::Encoder encoder(out);
     body(encoder);
     EXPECT_TRUE(encoder.ok());
-    return out;
+    return out.str();
 }
 
 TEST(JsonText, NumbersHaveTheirKindsText) {
@@ -85,7 +85,7 @@ TEST(JsonText, KindsThatCannotBeKeysFailAndStopTheEncoding) {
         [](json::Encoder& e) { e.emit_struct("S", 0, [] {}); },
     };
     for (const auto& key : bad_keys) {
-        std::string out;
+        json::Text out;
         json::Encoder encoder(out);
         encoder.emit_map(1, [&] {
             encoder.emit_map_elt_key(0, [&] { key(encoder); });
@@ -96,7 +96,7 @@ TEST(JsonText, KindsThatCannotBeKeysFailAndStopTheEncoding) {
         EXPECT_EQ(out, "{");  // nothing is appended after the failure
     }
     // Reals as keys are written between quotes like integers.
-    std::string out;
+    json::Text out;
     json::Encoder encoder(out);
     encoder.emit_map_elt_key(0, [&] { encoder.emit_f64(2.5); });
     EXPECT_TRUE(encoder.ok());

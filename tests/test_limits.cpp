@@ -28,17 +28,7 @@ namespace {
 
 using mirelo::testing::TempDir;
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool SANITIZED = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool SANITIZED = true;
-#else
-constexpr bool SANITIZED = false;
-#endif
-#else
-constexpr bool SANITIZED = false;
-#endif
+using mirelo::testing::SANITIZED;
 
 // Sanitized builds run several times slower and keep freed memory in
 // quarantine; the bounds grow with them.

@@ -92,7 +92,7 @@ template <class T>
 std::string json_of(const T& value) {
     auto r = json::encode(value);
     EXPECT_TRUE(r.ok());
-    return r.ok() ? r.value() : std::string();
+    return r.ok() ? r.value().str() : std::string();
 }
 
 // Fails every event, as a full disk or a closed stream would.

@@ -12,6 +12,21 @@
 
 namespace mirelo::testing {
 
+// True in builds under AddressSanitizer or ThreadSanitizer, which run slower,
+// keep freed memory in quarantine and cannot run under an address-space limit.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool SANITIZED = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+inline constexpr bool SANITIZED = true;
+#else
+inline constexpr bool SANITIZED = false;
+#endif
+#else
+inline constexpr bool SANITIZED = false;
+#endif
+
+
 // A directory removed with everything in it when the object goes away.
 class TempDir {
 public:

@@ -1,0 +1,370 @@
+// What a host sees at scale and under faults: the memory budget of a call,
+// the result under an address-space limit, "Skipping: " lines on a standard
+// output that fails, and the bytes of the example's JSON text. Each call
+// that may exhaust memory or lose its standard output runs in a forked child.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+#include "budget.hpp"
+#include "lib.hpp"
+#include "mirelo.h"
+#include "test_support.hpp"
+
+namespace {
+
+using mirelo::testing::TempDir;
+
+using mirelo::testing::SANITIZED;
+
+constexpr uint64_t MIB = uint64_t{1} << 20;
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string example(std::string_view name) { return read_file(std::string(MIRELO_EXAMPLES_DIR) + "/" + std::string(name)); }
+
+std::string replaced(std::string text, std::string_view from, std::string_view to) {
+    const size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+}
+
+// A kB figure of /proc/self/status ("VmSize", "VmHWM", "VmRSS").
+uint64_t status_kib(std::string_view key) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.compare(0, key.size(), key) == 0 && line.size() > key.size() && line[key.size()] == ':') {
+            return std::strtoull(line.c_str() + key.size() + 1, nullptr, 10);
+        }
+    }
+    return 0;
+}
+
+// What a child reports back.
+struct ChildOutcome {
+    int status = 0;       // as waitpid gives it
+    std::string err;      // its standard error
+    std::string report;   // what it wrote to the report pipe
+};
+
+// Runs `body` in a forked child with standard error in a file; `body`
+// returns the child's exit code and may write a report to the given fd.
+ChildOutcome in_child(const std::function<int(int report_fd)>& body) {
+    TempDir dir;
+    const std::string err_path = (dir.path() / "stderr").string();
+    int report[2];
+    EXPECT_EQ(::pipe(report), 0);
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(report[0]);
+        const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(err, STDERR_FILENO);
+        ::close(err);
+        std::exit(body(report[1]));  // a normal exit: stdio flushes what it still holds
+    }
+    ::close(report[1]);
+    ChildOutcome outcome;
+    char buf[256];
+    ssize_t got;
+    while ((got = ::read(report[0], buf, sizeof buf)) > 0) outcome.report.append(buf, static_cast<size_t>(got));
+    ::close(report[0]);
+    ::waitpid(pid, &outcome.status, 0);
+    outcome.err = read_file(err_path);
+    return outcome;
+}
+
+// One exported call; the child's exit code says what it returned:
+// 0 JSON text, 1 the empty text, 2 NULL.
+int exported_call_code(const std::string& project, const std::string& library) {
+    const char* libraries[] = {library.c_str()};
+    const char* text = process_xml_file_to_json(project.c_str(), libraries, 1);
+    if (text == nullptr) return 2;
+    const int code = text[0] == '\0' ? 1 : 0;
+    free_string(const_cast<char*>(text));
+    return code;
+}
+
+void write_report(int fd, const std::string& text) {
+    if (::write(fd, text.data(), text.size()) < 0) std::perror("report");
+}
+
+// ---------------------------------------------------------------- the budget
+
+TEST(Budget, LimitIsTheThresholdOrTheAmplifiedInput) {
+    using namespace mirelo::budget;
+    EXPECT_EQ(limit_for(0), ACTIVATION_THRESHOLD);
+    EXPECT_EQ(limit_for(ACTIVATION_THRESHOLD / MAX_AMPLIFICATION), ACTIVATION_THRESHOLD);
+    EXPECT_EQ(limit_for(2 * MIB), std::max(ACTIVATION_THRESHOLD, 2 * MIB * MAX_AMPLIFICATION));
+    EXPECT_EQ(limit_for(UINT64_MAX), UINT64_MAX);
+    // An input of 2 MiB may not be granted anything near 1 GiB.
+    EXPECT_LE(limit_for(2 * MIB), 512 * MIB);
+}
+
+TEST(Budget, ChargesStopAtTheLimitAndOnlyInsideAScope) {
+    using namespace mirelo::budget;
+    charge(UINT64_MAX, "anything");  // no call: free
+    EXPECT_EQ(charged(), 0u);
+    Scope scope(0);
+    charge(ACTIVATION_THRESHOLD - 10, "most");
+    EXPECT_EQ(grant(5, 100, "a buffer"), 10u);  // as much as fits
+    try {
+        charge(1, "one byte more");
+        FAIL() << "no stop";
+    } catch (const mirelo::FatalStop& stop) {
+        EXPECT_NE(std::string(stop.what()).find("result too large: one byte more"), std::string::npos) << stop.what();
+        EXPECT_NE(std::string(stop.what()).find("(limit 67108864 bytes"), std::string::npos) << stop.what();
+    }
+    refund(10);
+    EXPECT_EQ(charged(), ACTIVATION_THRESHOLD - 10);
+}
+
+// Small inputs that ask for huge results: each ends in the budget's stop,
+// holding far less than 1 GiB (an address-space limit of 1 GiB in the
+// child; under sanitizers, which reserve terabytes of shadow memory, the
+// limit cannot be set and only the stop is checked).
+TEST(Budget, AmplifyingInputsStopWithinOneGibibyte) {
+    const std::string project = example("project.xml");
+    const std::string generic = example("generic_db.xml");
+    // Elements of every construction, each with replacements over the whole period.
+    std::string elements;
+    for (int i = 0; i < 20; ++i) {
+        elements += "<Elements ID=\"" + std::to_string(100 + i) + "\" BuildingID=\"1\" ConstructionLink=\"3735928559:" +
+                    std::to_string(1 + i % 5) + "\" SourceID=\"1\" Enabled=\"true\" Amount=\"1\" Order=\"1\"/>\n";
+    }
+    std::string many_buildings;
+    std::string many_elements;
+    for (int i = 2; i <= 200; ++i) {
+        many_buildings += "<Buildings ID=\"" + std::to_string(i) +
+                          "\" OperationID=\"1\" SourceID=\"1\" FloorArea=\"1\" InitialYear=\"2025\" "
+                          "CalculationTimeSpan=\"50\"/>\n";
+        many_elements += "<Elements ID=\"" + std::to_string(100 + i) +
+                         "\" BuildingID=\"1\" ConstructionLink=\"3735928559:1\" SourceID=\"1\" Enabled=\"true\" "
+                         "Amount=\"1\" Order=\"1\"/>\n";
+    }
+    std::string units(1 << 20, ';');
+    for (size_t i = 0; i < units.size(); i += 2) units[i] = 'k';
+
+    struct Family {
+        const char* name;
+        std::string project;
+        std::string generic;
+    };
+    const Family families[] = {
+        {"a period of 100005 years from 4294867290",
+         replaced(replaced(replaced(project, "InitialYear=\"2025\"", "InitialYear=\"4294867290\""),
+                           "CalculationTimeSpan=\"50\"", "CalculationTimeSpan=\"100005\""),
+                  "  <!-- Disabled", elements + "  <!-- Disabled"),
+         generic},
+        {"a 1 MiB Units text on the stage category", project,
+         replaced(generic, "Units=\"kg;m3;m2\"", "Units=\"" + units + "\"")},
+        {"200 buildings x 200 elements", replaced(project, "</Project>", many_buildings + many_elements + "</Project>"),
+         generic},
+    };
+    for (const Family& family : families) {
+        SCOPED_TRACE(family.name);
+        TempDir dir;
+        const std::string project_path = dir.write("project.xml", family.project);
+        const std::string generic_path = dir.write("generic_db.xml", family.generic);
+        ASSERT_LE(family.project.size() + family.generic.size(), 2 * MIB);
+        const ChildOutcome outcome = in_child([&](int report) {
+            if (!SANITIZED) {
+                const rlimit limit{1024 * MIB, 1024 * MIB};
+                ::setrlimit(RLIMIT_AS, &limit);
+            }
+            const int code = exported_call_code(project_path, generic_path);
+            write_report(report, std::to_string(status_kib("VmHWM") / 1024));
+            return code;
+        });
+        ASSERT_TRUE(WIFEXITED(outcome.status)) << outcome.err;
+        EXPECT_EQ(WEXITSTATUS(outcome.status), 1) << outcome.err;
+        EXPECT_NE(outcome.err.find("Error: fatal: result too large: "), std::string::npos) << outcome.err;
+        EXPECT_EQ(outcome.err.find("out of memory"), std::string::npos) << outcome.err;
+        std::printf("[ budget   ] %s: peak resident %s MiB\n", family.name, outcome.report.c_str());
+    }
+}
+
+TEST(Budget, ExampleOverTwoHundredYearsCalculates) {
+    TempDir dir;
+    const std::string project_path =
+        dir.write("project.xml", replaced(example("project.xml"), "CalculationTimeSpan=\"50\"",
+                                          "CalculationTimeSpan=\"200\""));
+    const mirelo::json::Text json = mirelo::process(project_path, {std::string(MIRELO_EXAMPLES_DIR) + "/generic_db.xml"}, "");
+    EXPECT_FALSE(json.empty());
+    EXPECT_NE(json.view().find("\"2224\":"), std::string_view::npos);  // the period's last year
+}
+
+// The text grows with the document instead of being reserved from an
+// estimate: many buildings over a library of 3,000 data points calculate
+// under an address-space limit of about three times what the call needs.
+TEST(ExportedCall, CalculatesUnderThreeTimesItsRealNeed) {
+    if (SANITIZED) GTEST_SKIP() << "an address-space limit cannot be set under sanitizers";
+    std::string generic = example("generic_db.xml");
+    std::string points;
+    for (int i = 0; i < 3000; ++i) {
+        const std::string id = std::to_string(100 + i);
+        points += "<OperationDataPoints ID=\"" + id + "\" ScenarioID=\"1\" Year=\"" + std::to_string(2051 + i) +
+                  "\"/>\n";
+        for (int utility = 1; utility <= 2; ++utility) {
+            points += "<OperationIndicatorGroups ID=\"" + std::to_string(10000 + 2 * i + utility) + "\" DataPointID=\"" +
+                      id + "\" UtilityID=\"" + std::to_string(utility) +
+                      "\" GWP=\"0.1\" ODP=\"0\" POCP=\"0\" AP=\"0\" EP=\"0\" ADPE=\"0\" ADPF=\"0\" PENR=\"0\" PER=\"0\" "
+                      "SENR=\"0\" SER=\"0\"/>\n";
+        }
+    }
+    generic = replaced(generic, "  <OperationDataPoints ID=\"1\"", points + "  <OperationDataPoints ID=\"1\"");
+    std::string buildings;
+    for (int i = 2; i <= 8; ++i) {
+        buildings += "<Buildings ID=\"" + std::to_string(i) +
+                     "\" OperationID=\"1\" SourceID=\"1\" FloorArea=\"1\" InitialYear=\"2025\" "
+                     "CalculationTimeSpan=\"50\"/>\n";
+    }
+    TempDir dir;
+    const std::string project_path =
+        dir.write("project.xml", replaced(example("project.xml"), "</Project>", buildings + "</Project>"));
+    const std::string generic_path = dir.write("generic_db.xml", generic);
+
+    // What the call needs: its resident high-water mark above the start.
+    const ChildOutcome free_run = in_child([&](int report) {
+        const uint64_t before = status_kib("VmRSS");
+        const int code = exported_call_code(project_path, generic_path);
+        write_report(report, std::to_string(status_kib("VmHWM") - before));
+        return code;
+    });
+    ASSERT_TRUE(WIFEXITED(free_run.status) && WEXITSTATUS(free_run.status) == 0) << free_run.err;
+    const uint64_t need_kib = std::strtoull(free_run.report.c_str(), nullptr, 10);
+    ASSERT_GT(need_kib, 20 * 1024u) << "the case is too small to tell";
+
+    const ChildOutcome limited = in_child([&](int report) {
+        // Three times the need, plus the worker's stack and the address
+        // space its malloc arena reserves up front.
+        const uint64_t limit = status_kib("VmSize") * 1024 + 3 * need_kib * 1024 + 80 * MIB;
+        const rlimit rl{limit, limit};
+        ::setrlimit(RLIMIT_AS, &rl);
+        write_report(report, std::to_string(limit / MIB));
+        return exported_call_code(project_path, generic_path);
+    });
+    ASSERT_TRUE(WIFEXITED(limited.status)) << limited.err;
+    EXPECT_EQ(WEXITSTATUS(limited.status), 0) << "need " << need_kib / 1024 << " MiB, limit " << limited.report
+                                              << " MiB: " << limited.err;
+}
+
+// Memory running out anywhere in the call, at any size the address space
+// allows, gives the empty text and one "Error: " line, never NULL or a crash.
+TEST(ExportedCall, MemoryRunningOutGivesTheEmptyTextAndOneLine) {
+    if (SANITIZED) GTEST_SKIP() << "an address-space limit cannot be set under sanitizers";
+    TempDir dir;
+    const std::string project_path =
+        dir.write("project.xml", replaced(example("project.xml"), "CalculationTimeSpan=\"50\"",
+                                          "CalculationTimeSpan=\"2000\""));
+    const std::string generic_path = std::string(MIRELO_EXAMPLES_DIR) + "/generic_db.xml";
+    for (uint64_t spare_mib : {0, 1, 3, 6, 12}) {
+        SCOPED_TRACE(spare_mib);
+        const ChildOutcome outcome = in_child([&](int) {
+            const uint64_t limit = status_kib("VmSize") * 1024 + spare_mib * MIB;
+            const rlimit rl{limit, limit};
+            ::setrlimit(RLIMIT_AS, &rl);
+            return exported_call_code(project_path, generic_path);
+        });
+        ASSERT_TRUE(WIFEXITED(outcome.status)) << outcome.err;
+        EXPECT_EQ(WEXITSTATUS(outcome.status), 1) << outcome.err;
+        EXPECT_EQ(outcome.err.rfind("Error: ", 0), 0u) << outcome.err;
+        EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
+    }
+}
+
+// ---------------------------------------------------------------- standard output
+
+// A project whose source record has an attribute no record type knows: one
+// "Skipping: " line on standard output, short or longer than any stdio buffer.
+std::string project_with_skipping_line(size_t value_length) {
+    return replaced(example("project.xml"), "<Sources ID=\"1\"",
+                    "<Sources Unknown=\"" + std::string(value_length, 'x') + "\" ID=\"1\"");
+}
+
+TEST(SkippingLine, FailedStandardOutputStopsTheCallWhateverTheLineLength) {
+    for (size_t length : {size_t{1}, size_t{70000}}) {
+        SCOPED_TRACE(length);
+        TempDir dir;
+        const std::string project_path = dir.write("project.xml", project_with_skipping_line(length));
+        const std::string generic_path = std::string(MIRELO_EXAMPLES_DIR) + "/generic_db.xml";
+        const ChildOutcome outcome = in_child([&](int) {
+            const int full = ::open("/dev/full", O_WRONLY);
+            ::dup2(full, STDOUT_FILENO);
+            ::close(full);
+            return exported_call_code(project_path, generic_path);
+        });
+        ASSERT_TRUE(WIFEXITED(outcome.status)) << outcome.err;
+        EXPECT_EQ(WEXITSTATUS(outcome.status), 1) << outcome.err;
+        EXPECT_NE(outcome.err.find("Error: fatal: failed printing to stdout: "), std::string::npos) << outcome.err;
+    }
+}
+
+TEST(SkippingLine, ClosedPipeOnStandardOutputLeavesTheHostAlive) {
+    TempDir dir;
+    const std::string project_path = dir.write("project.xml", project_with_skipping_line(1));
+    const std::string generic_path = std::string(MIRELO_EXAMPLES_DIR) + "/generic_db.xml";
+    const ChildOutcome outcome = in_child([&](int report) {
+        signal(SIGPIPE, SIG_DFL);  // the host's default: a broken pipe would end it
+        int fds[2];
+        if (::pipe(fds) != 0) return 3;
+        ::close(fds[0]);
+        ::dup2(fds[1], STDOUT_FILENO);
+        ::close(fds[1]);
+        const int code = exported_call_code(project_path, generic_path);
+        write_report(report, "returned");
+        return code;  // and exit() flushes stdio: nothing of the line may be left for it
+    });
+    EXPECT_EQ(outcome.report, "returned");
+    ASSERT_TRUE(WIFEXITED(outcome.status)) << "ended by signal " << WTERMSIG(outcome.status);
+    EXPECT_EQ(WEXITSTATUS(outcome.status), 1) << outcome.err;
+    EXPECT_NE(outcome.err.find("failed printing to stdout: "), std::string::npos) << outcome.err;
+}
+
+// ---------------------------------------------------------------- the text itself
+
+// FNV-1a, 64 bits: a fixed fingerprint of a text.
+// The example's JSON text as it has always been written.
+constexpr uint64_t EXAMPLE_FINGERPRINT = 0x6cdd312ee0328abbull;
+
+uint64_t fingerprint(std::string_view text) {
+    uint64_t h = 0xcbf29ce484222325ull;
+    for (unsigned char c : text) h = (h ^ c) * 0x100000001b3ull;
+    return h;
+}
+
+TEST(ExportedCall, ExampleTextKeepsItsBytes) {
+    const std::string generic = std::string(MIRELO_EXAMPLES_DIR) + "/generic_db.xml";
+    const std::string project = std::string(MIRELO_EXAMPLES_DIR) + "/project.xml";
+    const char* libraries[] = {generic.c_str()};
+    const char* text = process_xml_file_to_json(project.c_str(), libraries, 1);
+    ASSERT_NE(text, nullptr);
+    const std::string_view json(text);
+    EXPECT_EQ(json.size(), 1212640u);
+    EXPECT_EQ(fingerprint(json), EXAMPLE_FINGERPRINT);
+    EXPECT_EQ(json, mirelo::process(project, {generic}, "").view());
+    free_string(const_cast<char*>(text));
+}
+
+}  // namespace
