@@ -1,7 +1,10 @@
-// Logging facade of the reader. No logger is installed by default, so every
-// record is dropped without being formatted; a host (or a test) of the C++
-// API installs one with `set_logger`. Nothing here ever writes to standard
-// output or standard error by itself.
+// Logging facade of the reader, and the lines the library writes to the
+// standard streams itself.
+//
+// No logger is installed by default, so every log record is dropped without
+// being formatted; a host (or a test) of the C++ API installs one with
+// `set_logger`. Log records never reach standard output or standard error:
+// only the print_* functions below write there.
 #pragma once
 
 #include <string_view>
