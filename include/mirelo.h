@@ -54,8 +54,8 @@ extern "C" {
  *
  * Threads: each call creates one worker thread, runs on it and joins it before
  * returning. The worker blocks SIGPIPE, so a closed standard output ends the
- * call with the empty text instead of ending the host. Calls made at the same time from several threads are safe and
- * share nothing.
+ * call with the empty text instead of ending the host. Calls made at the same
+ * time from several threads are safe and share nothing.
  */
 MIRELO_EXPORT const char* process_xml_file_to_json(const char* input_xml_path, const char* const* library_xml_paths,
                                                    size_t library_xml_paths_length);
