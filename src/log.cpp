@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 
@@ -52,24 +53,25 @@ void log_record(LogLevel level, std::string_view target, std::string_view text) 
 
 namespace {
 
-// Writes `line` and a line feed in one call, so that lines of concurrent
-// calls never interleave within a line. Returns false when the write failed.
-bool write_line(std::FILE* stream, std::string_view line) {
-    std::string buffer;
-    buffer.reserve(line.size() + 1);
-    buffer.append(line);
-    buffer.push_back('\n');
-    return std::fwrite(buffer.data(), 1, buffer.size(), stream) == buffer.size();
+// Writes `parts` to standard output under one lock of the stream, so that
+// lines of concurrent calls never interleave, and flushes it when asked. A
+// failure is the fatal stop "failed printing to stdout: " and the error.
+void write_stdout(std::initializer_list<std::string_view> parts, bool flush) {
+    std::FILE* out = stdout;
+    flockfile(out);
+    bool written = true;
+    for (std::string_view part : parts) {
+        if (written && !part.empty()) written = std::fwrite(part.data(), 1, part.size(), out) == part.size();
+    }
+    if (written && flush) written = std::fflush(out) == 0;
+    const int err = errno;
+    funlockfile(out);
+    if (!written) fatal("failed printing to stdout: " + os_error_text(err));
 }
 
 }  // namespace
 
-void print_stdout_line(std::string_view line) {
-    if (!write_line(stdout, line)) {
-        int err = errno;
-        fatal("failed printing to stdout: " + os_error_text(err));
-    }
-}
+void print_stdout_line(std::string_view line) { write_stdout({line, "\n"}, false); }
 
 void print_stderr_line(std::string_view line) { print_stderr_line(line, std::string_view()); }
 
@@ -83,18 +85,7 @@ void print_stderr_line(std::string_view prefix, std::string_view text) {
 }
 
 void print_skipping_line(std::string_view name, std::string_view value) {
-    const std::string_view parts[] = {"Skipping: ", name, " = \"", value, "\"\n"};
-    std::FILE* out = stdout;
-    // One lock over the pieces: lines of concurrent calls do not interleave.
-    flockfile(out);
-    bool written = true;
-    for (std::string_view part : parts) {
-        if (written && !part.empty()) written = std::fwrite(part.data(), 1, part.size(), out) == part.size();
-    }
-    if (written) written = std::fflush(out) == 0;
-    const int err = errno;
-    funlockfile(out);
-    if (!written) fatal("failed printing to stdout: " + os_error_text(err));
+    write_stdout({"Skipping: ", name, " = \"", value, "\"\n"}, true);
 }
 
 std::string skipping_text(std::string_view name, std::string_view value) {
