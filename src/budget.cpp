@@ -51,11 +51,7 @@ Scope::Scope(uint64_t input_bytes) : account_{input_bytes, limit_for(input_bytes
 
 Scope::~Scope() { current = outer_; }
 
-void charge(uint64_t bytes, std::string_view what) {
-    if (current == nullptr) return;
-    if (bytes > room(*current)) too_large(*current, bytes, what);
-    current->used += bytes;
-}
+void charge(uint64_t bytes, std::string_view what) { (void)grant(bytes, bytes, what); }
 
 void refund(uint64_t bytes) {
     if (current == nullptr) return;
