@@ -64,6 +64,23 @@ void report_invalid_utf8(std::string_view text, const char* what) noexcept {
 
 bool is_valid_utf8(std::string_view text) { return valid_utf8_prefix(text) == text.size(); }
 
+// Writes the one "Error: fatal: " line of the exception being handled; called
+// only from a catch block. The lines are written without allocating, so
+// that they also work when memory ran out.
+void report_current_exception() noexcept {
+    try {
+        throw;
+    } catch (const FatalStop& stop) {
+        print_stderr_line("Error: fatal: ", stop.what());
+    } catch (const std::bad_alloc&) {
+        print_stderr_line("Error: fatal: out of memory");
+    } catch (const std::exception& e) {
+        print_stderr_line("Error: fatal: unexpected failure: ", e.what());
+    } catch (...) {
+        print_stderr_line("Error: fatal: unexpected failure of an unknown kind");
+    }
+}
+
 // What the starter hands to the worker thread and gets back from it.
 struct WorkerJob {
     std::string project_xml_path;
@@ -84,20 +101,13 @@ void* worker_main(void* arg) {
     pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
     // Nothing may leave the thread: an exception escaping a thread body
     // would terminate the host. Every way out of `process` other than its
-    // return value becomes one line and the empty result; the lines are
-    // written without allocating, so that they also work when memory ran out.
+    // return value becomes one line and the empty result.
     try {
         job->result = process(job->project_xml_path, job->lib_paths, job->output_path);
-    } catch (const FatalStop& stop) {
-        print_stderr_line("Error: fatal: ", stop.what());
-    } catch (const std::bad_alloc&) {
-        print_stderr_line("Error: fatal: out of memory");
     } catch (abi::__forced_unwind&) {
         throw;  // thread cancellation must finish unwinding
-    } catch (const std::exception& e) {
-        print_stderr_line("Error: fatal: unexpected failure: ", e.what());
     } catch (...) {
-        print_stderr_line("Error: fatal: unexpected failure of an unknown kind");
+        report_current_exception();
     }
     return nullptr;
 }
@@ -273,12 +283,8 @@ extern "C" MIRELO_EXPORT const char* process_xml_file_to_json(const char* input_
         return empty_result();
     } catch (abi::__forced_unwind&) {
         throw;
-    } catch (const std::bad_alloc&) {
-        print_stderr_line("Error: fatal: out of memory");
-    } catch (const std::exception& e) {
-        print_stderr_line("Error: fatal: unexpected failure: ", e.what());
     } catch (...) {
-        print_stderr_line("Error: fatal: unexpected failure of an unknown kind");
+        mirelo::report_current_exception();
     }
     return empty_result();
 }
