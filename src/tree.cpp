@@ -4,6 +4,13 @@
 
 namespace mirelo {
 
+// The concept is the dumps' contract: every node type must keep offering it.
+static_assert(TreeNodeTrait<RootNode> && TreeNodeTrait<BuildingNode> && TreeNodeTrait<OperationNode> &&
+              TreeNodeTrait<OperationUtilityNode> && TreeNodeTrait<OperationDataPointNode> &&
+              TreeNodeTrait<OperationIndicatorGroupNode> && TreeNodeTrait<AllElementsNode> &&
+              TreeNodeTrait<SuperCategoryNode> && TreeNodeTrait<CategoryNode> && TreeNodeTrait<ElementNode> &&
+              TreeNodeTrait<ConstructionNode> && TreeNodeTrait<ProductNode> && TreeNodeTrait<StageNode>);
+
 void RootNode::print(int32_t level, bool recursive) const {
     tree::common_print(level, recursive, NODE_NAME);
     if (recursive) tree::print_children(children, level);

@@ -103,10 +103,11 @@ Status OperationUtilityNode::calculate(const Building& bld, const Operation& opr
     const Walks walks = plan_walks(children, bld);
     // An unbounded period with a far-away data point would ask for billions
     // of yearly values: stop before any is written.
-    if (const uint64_t years = walks.count(); years > MAX_YEARLY_VALUES) {
+    const uint64_t years = walks.count();
+    if (years > MAX_YEARLY_VALUES) {
         fatal("calculation period too long: " + std::to_string(years) + " yearly values for one utility");
     }
-    budget::charge(walks.count() * INDICATORS.size() * budget::YEAR_VALUE_BYTES, "the yearly values of a utility");
+    budget::charge(years * INDICATORS.size() * budget::YEAR_VALUE_BYTES, "the yearly values of a utility");
 
     // Before the first data point its values hold unchanged.
     for (uint64_t y = walks.head.from; y < walks.head.to; ++y) {
@@ -170,13 +171,9 @@ void OperationUtilityNode::calculate_between_data_points(const Building& bld, co
 
 void OperationUtilityNode::calculate_insert_result(std::string_view ind_key, uint32_t year, double value,
                                                    TreeResultStage& rs) const {
-    if (TreeResultIndicator* indicator = rs.indicators.find(ind_key)) {
-        indicator->years.insert_or_assign(TreeResultYear(year, value));
-        return;
-    }
-    TreeResultIndicator indicator{std::string(ind_key)};
-    indicator.years.insert_or_assign(TreeResultYear(year, value));
-    rs.indicators.insert_or_assign(std::move(indicator));
+    TreeResultIndicator* indicator = rs.indicators.find(ind_key);
+    if (!indicator) indicator = &rs.indicators.insert_or_assign(TreeResultIndicator{std::string(ind_key)});
+    indicator->years.insert_or_assign(TreeResultYear(year, value));
 }
 
 void OperationUtilityNode::print(int32_t level, bool recursive) const {

@@ -37,7 +37,8 @@ struct TreeResultStage {
     Status add_other_stage(const TreeResultStage& other_stage);
 
     void encode(json::Encoder& encoder) const;
-    // <ResultStage stage="..."> with the eleven indicators of INDICATORS.
+    // <ResultStage stage="..."> with those of the eleven indicators of
+    // INDICATORS that the stage holds, in that order.
     void node_to_xml(XmlWriter& writer) const;
     bool operator==(const TreeResultStage& o) const { return stage == o.stage && indicators == o.indicators; }
 };
