@@ -34,7 +34,12 @@ for file in include/mirelo.h lib/libmirelo.so lib/cmake/mirelo/mireloConfig.cmak
   test -e "$prefix/$file" || { echo "consumer.sh: $file was not installed" >&2; exit 1; }
 done
 soname=$(readelf -d "$prefix/lib/libmirelo.so" | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')
-test -L "$prefix/lib/libmirelo.so" && test -L "$prefix/lib/$soname" && test -f "$(readlink -f "$prefix/lib/libmirelo.so")"
+# One test: a failing command inside an && list would not stop the script.
+if [[ -z $soname || ! -L $prefix/lib/libmirelo.so || ! -L $prefix/lib/$soname ||
+      ! -f $(readlink -f "$prefix/lib/libmirelo.so") ]]; then
+  echo "consumer.sh: the library and its name links were not installed as expected" >&2
+  exit 1
+fi
 "$prefix/bin/mirelo-calc" --version
 
 echo "-- find_package(mirelo)"
