@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -18,17 +17,11 @@
 namespace {
 
 using mirelo::testing::capture_fd;
+using mirelo::testing::read_file;
 using mirelo::testing::TempDir;
 
 std::string bad_input(std::string_view name) {
     return std::string(MIRELO_TESTDATA_DIR) + "/bad_input/" + std::string(name);
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 std::vector<std::string> lines_of(const std::string& text) {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <latch>
 #include <map>
 #include <sstream>
@@ -20,24 +19,12 @@ namespace {
 
 using mirelo::testing::capture_fd;
 using mirelo::testing::CapturingLogger;
+using mirelo::testing::read_file;
+using mirelo::testing::replaced;
 using mirelo::testing::TempDir;
 
 constexpr int THREADS = 8;
 constexpr int ROUNDS = 3;
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-std::string replaced(std::string text, std::string_view from, std::string_view to) {
-    const size_t at = text.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    if (at != std::string::npos) text.replace(at, from.size(), to);
-    return text;
-}
 
 std::vector<std::string> sorted_lines(const std::string& text) {
     std::vector<std::string> lines;

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +14,7 @@ namespace mirelo {
 namespace {
 
 using testing::capture_fd;
+using testing::read_file;
 using testing::TempDir;
 
 // Pieces of a small generic database; the stage links are put in per test.
@@ -85,13 +84,6 @@ struct Inputs {
 };
 
 std::string example(std::string_view name) { return std::string(MIRELO_EXAMPLES_DIR) + "/" + std::string(name); }
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 size_t line_count(std::string_view text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
 

@@ -15,7 +15,6 @@
 #include <chrono>
 #include <cstdint>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -26,31 +25,18 @@
 
 namespace {
 
-using mirelo::testing::TempDir;
-
+using mirelo::testing::read_file;
+using mirelo::testing::replaced;
 using mirelo::testing::SANITIZED;
+using mirelo::testing::TempDir;
 
 // Sanitized builds run several times slower and keep freed memory in
 // quarantine; the bounds grow with them.
 int seconds_allowed(int seconds) { return SANITIZED ? seconds * 3 : seconds; }
 long megabytes_allowed(long megabytes) { return SANITIZED ? megabytes * 2 + 512 : megabytes; }
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 std::string bad_input(std::string_view name) {
     return read_file(std::string(MIRELO_TESTDATA_DIR) + "/bad_input/" + std::string(name));
-}
-
-std::string replaced(std::string text, std::string_view from, std::string_view to) {
-    const size_t at = text.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    if (at != std::string::npos) text.replace(at, from.size(), to);
-    return text;
 }
 
 struct Bounded {

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 
 #include "mirelo.h"
@@ -15,14 +14,8 @@
 
 namespace {
 
+using mirelo::testing::read_file;
 using mirelo::testing::TempDir;
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 std::string calculate(const std::string& project, const std::string& library) {
     const char* libraries[] = {library.c_str()};

@@ -16,7 +16,6 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -27,27 +26,14 @@
 
 namespace {
 
-using mirelo::testing::TempDir;
-
+using mirelo::testing::read_file;
+using mirelo::testing::replaced;
 using mirelo::testing::SANITIZED;
+using mirelo::testing::TempDir;
 
 constexpr uint64_t MIB = uint64_t{1} << 20;
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 std::string example(std::string_view name) { return read_file(std::string(MIRELO_EXAMPLES_DIR) + "/" + std::string(name)); }
-
-std::string replaced(std::string text, std::string_view from, std::string_view to) {
-    const size_t at = text.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    if (at != std::string::npos) text.replace(at, from.size(), to);
-    return text;
-}
 
 // A kB figure of /proc/self/status ("VmSize", "VmHWM", "VmRSS").
 uint64_t status_kib(std::string_view key) {

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <fstream>
 #include <mutex>
@@ -35,6 +37,20 @@ std::string TempDir::write(std::string_view name, std::string_view content) cons
     return file.string();
 }
 
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string replaced(std::string text, std::string_view from, std::string_view to) {
+    const size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+}
+
 std::string capture_fd(int fd, const std::function<void()>& body) {
     std::fflush(stdout);
     std::fflush(stderr);
@@ -58,11 +74,9 @@ std::string capture_fd(int fd, const std::function<void()>& body) {
     dup2(saved, fd);
     close(saved);
     close(tmp);
-    std::ifstream in(name, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
+    std::string captured = read_file(name);
     unlink(name);
-    return ss.str();
+    return captured;
 }
 
 struct CapturingLogger::State {

@@ -1,5 +1,5 @@
-// Helpers shared by the tests: temporary files, captured standard streams
-// and a logger that records what the reader reports.
+// Helpers shared by the tests: files and their text, captured standard
+// streams and a logger that records what the reader reports.
 #pragma once
 
 #include <filesystem>
@@ -41,6 +41,14 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// The whole content of a file, empty when it cannot be read.
+std::string read_file(const std::string& path);
+
+// `text` with the first `from` replaced by `to`; fails the test when `text`
+// holds no `from`, so that a case built from a changed fixture cannot pass
+// unchanged.
+std::string replaced(std::string text, std::string_view from, std::string_view to);
 
 // Runs `body` with standard output (fd 1) or standard error (fd 2)
 // redirected into a file, and returns what was written.
