@@ -16,21 +16,11 @@ namespace {
 
 using testing::CapturingLogger;
 using testing::LogEntry;
+using testing::stop_of;
 using testing::TempDir;
 
 constexpr const char* kInvalidDigit = "u32: invalid digit found in string";
 constexpr const char* kGenDkSetting = R"(<Settings ID="1" Name="UID" Value="3735928559"/>)";
-
-// The fatal stop raised by `call`; fails the test when there is none.
-FatalStop stop_of(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const FatalStop& stop) {
-        return stop;
-    }
-    ADD_FAILURE() << "no fatal stop";
-    return FatalStop("");
-}
 
 std::vector<LogEntry> entries_at(const CapturingLogger& logger, LogLevel level) {
     std::vector<LogEntry> out;

@@ -212,16 +212,6 @@ RootNode build(const World& world) {
     return root;
 }
 
-FatalStop build_stop(const World& world) {
-    try {
-        build(world);
-    } catch (const FatalStop& stop) {
-        return stop;
-    }
-    ADD_FAILURE() << "construction did not stop";
-    return FatalStop("");
-}
-
 std::string id(const Link& link) {
     return (link.database_id == G ? "G" : std::to_string(link.database_id) + ":") + std::to_string(link.row_id);
 }
@@ -422,7 +412,7 @@ TEST(TreeConstruction, MissingReferencesStopWithTheirContext) {
     for (const StopCase& c : cases) {
         World world;
         c.change(world);
-        FatalStop stop = build_stop(world);
+        FatalStop stop = testing::stop_of([&] { build(world); });
         EXPECT_EQ(stop.message(), c.message) << c.what;
         EXPECT_EQ(stop.context(), c.context) << c.what;
     }
@@ -491,7 +481,7 @@ TEST(TreeConstruction, FirstFailingCheckWins) {
     for (const StopCase& c : cases) {
         World world;
         c.change(world);
-        FatalStop stop = build_stop(world);
+        FatalStop stop = testing::stop_of([&] { build(world); });
         EXPECT_EQ(stop.message(), c.message) << c.what;
         EXPECT_EQ(stop.context(), c.context) << c.what;
     }

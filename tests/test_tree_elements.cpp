@@ -117,16 +117,6 @@ std::set<std::string> stage_names(const TreeResults& results) {
     return out;
 }
 
-std::string stop_message(const std::function<void()>& call, std::string* context = nullptr) {
-    try {
-        call();
-    } catch (const FatalStop& stop) {
-        if (context) *context = stop.context();
-        return stop.message();
-    }
-    return "";
-}
-
 void expect_untouched(const ProductNode& p) {
     EXPECT_EQ(p.calc_stage_amount, 0.0);
     EXPECT_EQ(p.calc_stage_amount_unit, "");
@@ -349,13 +339,11 @@ TEST(ProductCalculation, ZeroLifespanIsAFatalStop) {
         setup.lifespan = 0;
         setup.stages = {{"a1_3"}, {"c3"}};
         ProductNode product = make_product(setup);
-        std::string context;
-        EXPECT_EQ(stop_message([&] { (void)product.calculate(building(2020, 50), element(amount), Construction()); },
-                               &context),
-                  "attempted to divide by zero")
-            << amount;
+        const FatalStop stop =
+            testing::stop_of([&] { (void)product.calculate(building(2020, 50), element(amount), Construction()); });
+        EXPECT_EQ(stop.message(), "attempted to divide by zero") << amount;
         for (const char* part : {"product link 7:503", "product 7:3", stage}) {
-            EXPECT_NE(context.find(part), std::string::npos) << context;
+            EXPECT_NE(stop.context().find(part), std::string::npos) << stop.context();
         }
     }
 }
@@ -613,7 +601,7 @@ TEST(XmlDump, RecordFailuresAreIgnoredNodeFailuresStop) {
 
     RecordingWriter strict;
     strict.failing = {"Stage"};
-    EXPECT_NE(stop_message([&] { product.node_to_xml(strict); }), "");
+    EXPECT_NE(testing::stop_of([&] { product.node_to_xml(strict); }).message(), "");
     EXPECT_EQ(strict.open_elements(), (std::vector<std::string>{"Product"}));
 }
 

@@ -79,6 +79,16 @@ std::string capture_fd(int fd, const std::function<void()>& body) {
     return captured;
 }
 
+FatalStop stop_of(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const FatalStop& stop) {
+        return stop;
+    }
+    ADD_FAILURE() << "no fatal stop";
+    return FatalStop("");
+}
+
 struct CapturingLogger::State {
     std::mutex mutex;
     std::vector<LogEntry> entries;

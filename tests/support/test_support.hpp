@@ -1,5 +1,5 @@
 // Helpers shared by the tests: files and their text, captured standard
-// streams and a logger that records what the reader reports.
+// streams, a logger that records what the reader reports, and fatal stops.
 #pragma once
 
 #include <filesystem>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "log.hpp"
+#include "shared_error.hpp"
 
 namespace mirelo::testing {
 
@@ -72,5 +73,8 @@ private:
     struct State;
     State* state_;
 };
+
+// The fatal stop raised by `call`; fails the test when there is none.
+FatalStop stop_of(const std::function<void()>& call);
 
 }  // namespace mirelo::testing
