@@ -20,6 +20,7 @@ namespace mirelo {
 namespace {
 
 using Attrs = std::vector<XmlAttribute>;
+using testing::json_of;
 using testing::stop_of;
 
 template <class R>
@@ -35,13 +36,6 @@ std::string xml_of(const R& record, std::string_view node_name = "Datamodel") {
     XmlWriter writer(out);
     record.node_to_xml(writer, node_name);
     return out.str();
-}
-
-template <class R>
-std::string json_of(const R& record) {
-    auto text = json::encode(record);
-    EXPECT_TRUE(text.ok());
-    return text.ok() ? text.value().str() : std::string();
 }
 
 const Attrs ELEMENT_ATTRS = {{"ID", "1"},       {"BuildingID", "2"}, {"ConstructionLink", "0:12"},

@@ -24,6 +24,7 @@ namespace {
 
 using Attrs = std::vector<XmlAttribute>;
 using mirelo::testing::capture_fd;
+using mirelo::testing::json_of;
 using mirelo::testing::stop_of;
 
 template <class R>
@@ -31,13 +32,6 @@ R read(const Attrs& attrs, uint32_t database_id = 7) {
     R record;
     record.from_xml(R::ELEMENT_NAME, attrs, database_id);
     return record;
-}
-
-template <class R>
-std::string json_of(const R& record) {
-    auto result = json::encode(record);
-    EXPECT_TRUE(result.ok());
-    return result.ok() ? result.value().str() : std::string();
 }
 
 template <class R>

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <functional>
 #include <limits>
-#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -19,6 +18,10 @@
 
 namespace mirelo {
 namespace {
+
+using testing::stage_names;
+using testing::Years;
+using testing::years_of;
 
 constexpr uint32_t DB = 7;
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
@@ -97,26 +100,6 @@ Element element(double amount) {
     return e;
 }
 
-using Years = std::map<uint32_t, double>;
-
-// The years of one indicator of one stage, empty when the stage or the
-// indicator is missing.
-Years years_of(const TreeResults& results, std::string_view stage, std::string_view indicator = "gwp") {
-    Years out;
-    const TreeResultStage* s = results.stages.find(std::string(stage));
-    if (!s) return out;
-    const TreeResultIndicator* i = s->indicators.find(std::string(indicator));
-    if (!i) return out;
-    for (const TreeResultYear& entry : i->years) out[entry.year] = entry.value;
-    return out;
-}
-
-std::set<std::string> stage_names(const TreeResults& results) {
-    std::set<std::string> out;
-    for (const TreeResultStage& entry : results.stages) out.insert(entry.stage);
-    return out;
-}
-
 void expect_untouched(const ProductNode& p) {
     EXPECT_EQ(p.calc_stage_amount, 0.0);
     EXPECT_EQ(p.calc_stage_amount_unit, "");
@@ -179,9 +162,9 @@ TEST(ProductCalculation, StageCodesIgnoreCaseAndSurroundingBlanks) {
     EXPECT_EQ(product.get_stage_index("c4"), std::nullopt);
 
     ASSERT_FALSE(product.calculate(building(2020, 50), element(1.0), Construction()));
-    EXPECT_EQ(stage_names(product.children[0].results), (std::set<std::string>{"a1_3", "b4", "b4_a", "sum"}));
-    EXPECT_EQ(stage_names(product.children[1].results), (std::set<std::string>{"b4", "b4_c", "c3", "sum"}));
-    EXPECT_EQ(stage_names(product.children[2].results), (std::set<std::string>{"b4", "b4_c", "d", "sum"}));
+    EXPECT_EQ(stage_names(product.children[0].results), (std::vector<std::string>{"a1_3", "b4", "b4_a", "sum"}));
+    EXPECT_EQ(stage_names(product.children[1].results), (std::vector<std::string>{"b4", "b4_c", "c3", "sum"}));
+    EXPECT_EQ(stage_names(product.children[2].results), (std::vector<std::string>{"b4", "b4_c", "d", "sum"}));
 }
 
 TEST(ProductCalculation, WorkedExample) {
@@ -440,13 +423,13 @@ TEST(ElementWalk, SumsCarryHierarchyStagesAndWeightsUp) {
     all.calculate_hierarchy_sums();
 
     const ProductNode& p = all.children[0].children[0].children[0].children[0].children[0];
-    EXPECT_EQ(stage_names(p.results), (std::set<std::string>{"a1_3", "b4", "c3", "sum"}));
+    EXPECT_EQ(stage_names(p.results), (std::vector<std::string>{"a1_3", "b4", "c3", "sum"}));
     EXPECT_EQ(years_of(p.results, "b4"), (Years{{2040, 39.0}, {2060, 39.0}, {9999, 78.0}}));
     EXPECT_EQ(years_of(p.results, "sum"), (Years{{2020, 30.0}, {2040, 39.0}, {2060, 39.0}, {2069, 9.0}, {9999, 117.0}}));
     EXPECT_EQ(p.results.weight, 9.0);
 
     // Second product, stage amount 2.0: a1_3 2 + b4_a 4, c4 2 + b4_c 4, d -2 + b4_c -4.
-    EXPECT_EQ(stage_names(all.results), (std::set<std::string>{"a1_3", "b4", "c3", "c4", "d", "sum"}));
+    EXPECT_EQ(stage_names(all.results), (std::vector<std::string>{"a1_3", "b4", "c3", "c4", "d", "sum"}));
     EXPECT_EQ(years_of(all.results, "sum")[9999], 117.0 + 6.0);
     EXPECT_EQ(all.results.weight, 11.0);
     EXPECT_EQ(all.results.demo_weight, 0.0);

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -16,9 +15,12 @@
 namespace mirelo {
 namespace {
 
-constexpr uint32_t kMaxYear = 4294967295u;
+using testing::json_of;
+using testing::stage_names;
+using testing::Years;
+using testing::years_of;
 
-using Years = std::map<uint32_t, double>;
+constexpr uint32_t kMaxYear = 4294967295u;
 
 Building make_building(uint32_t initial_year, uint32_t timespan, double floor_area) {
     Building b;
@@ -70,29 +72,6 @@ OperationUtilityNode make_utility(bool electricity, const std::vector<std::pair<
     uint32_t row = 10;
     for (const auto& [year, gwp] : points) node.add_child(make_point(year, gwp, row++));
     return node;
-}
-
-Years years_of(const TreeResults& results, std::string_view stage, std::string_view indicator) {
-    Years out;
-    const TreeResultStage* s = results.stages.find(stage);
-    if (!s) return out;
-    const TreeResultIndicator* ind = s->indicators.find(indicator);
-    if (!ind) return out;
-    for (const TreeResultYear& entry : ind->years) out[entry.year] = entry.value;
-    return out;
-}
-
-std::vector<std::string> stage_names(const TreeResults& results) {
-    std::vector<std::string> out;
-    for (const TreeResultStage& stage : results.stages) out.push_back(stage.stage);
-    return out;
-}
-
-template <class T>
-std::string json_of(const T& value) {
-    auto r = json::encode(value);
-    EXPECT_TRUE(r.ok());
-    return r.ok() ? r.value().str() : std::string();
 }
 
 // Fails every event, as a full disk or a closed stream would.

@@ -12,10 +12,13 @@
 
 #include "datamodel_stage.hpp"
 #include "json.hpp"
+#include "test_support.hpp"
 #include "tree.hpp"
 
 namespace mirelo {
 namespace {
+
+using testing::stage_names;
 
 using Years = std::initializer_list<std::pair<uint32_t, double>>;
 
@@ -54,15 +57,6 @@ std::vector<std::pair<uint32_t, double>> gwp_years(const TreeResults& results, s
         out.emplace_back(entry.year, entry.value);
     }
     return out;
-}
-
-std::vector<std::string> stage_names(const TreeResults& results) {
-    std::vector<std::string> names;
-    for (const TreeResultStage& stage : results.stages) {
-        EXPECT_EQ(StageMap::key_of(stage), stage.stage);
-        names.push_back(stage.stage);
-    }
-    return names;
 }
 
 using YearList = std::vector<std::pair<uint32_t, double>>;

@@ -89,6 +89,25 @@ FatalStop stop_of(const std::function<void()>& call) {
     return FatalStop("");
 }
 
+Years years_of(const TreeResults& results, std::string_view stage, std::string_view indicator) {
+    Years out;
+    const TreeResultStage* s = results.stages.find(stage);
+    if (!s) return out;
+    const TreeResultIndicator* i = s->indicators.find(indicator);
+    if (!i) return out;
+    for (const TreeResultYear& entry : i->years) out[entry.year] = entry.value;
+    return out;
+}
+
+std::vector<std::string> stage_names(const TreeResults& results) {
+    std::vector<std::string> names;
+    for (const TreeResultStage& stage : results.stages) {
+        EXPECT_EQ(StageMap::key_of(stage), stage.stage);
+        names.push_back(stage.stage);
+    }
+    return names;
+}
+
 struct CapturingLogger::State {
     std::mutex mutex;
     std::vector<LogEntry> entries;

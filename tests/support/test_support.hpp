@@ -1,15 +1,22 @@
 // Helpers shared by the tests: files and their text, captured standard
-// streams, a logger that records what the reader reports, and fatal stops.
+// streams, a logger that records what the reader reports, fatal stops, the
+// JSON text of a value and the contents of a node's results.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "json.hpp"
 #include "log.hpp"
 #include "shared_error.hpp"
+#include "tree_results.hpp"
 
 namespace mirelo::testing {
 
@@ -76,5 +83,22 @@ private:
 
 // The fatal stop raised by `call`; fails the test when there is none.
 FatalStop stop_of(const std::function<void()>& call);
+
+// The JSON text of `value`; fails the test when the encoder reports an error.
+template <class T>
+std::string json_of(const T& value) {
+    auto text = json::encode(value);
+    EXPECT_TRUE(text.ok());
+    return text.ok() ? text.value().str() : std::string();
+}
+
+// Year -> value of one indicator of one stage of `results`; empty when the
+// stage or the indicator is missing.
+using Years = std::map<uint32_t, double>;
+Years years_of(const TreeResults& results, std::string_view stage, std::string_view indicator = "gwp");
+
+// The names of the stages of `results`, in the map's order; fails the test
+// when a stage is filed under another key than its name.
+std::vector<std::string> stage_names(const TreeResults& results);
 
 }  // namespace mirelo::testing
