@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <vector>
 
 #include "datamodel_category.hpp"
@@ -22,20 +21,13 @@ namespace {
 using Attrs = std::vector<XmlAttribute>;
 using testing::json_of;
 using testing::stop_of;
+using testing::xml_of;
 
 template <class R>
 R read(const Attrs& attrs, uint32_t db = 5) {
     R record;
     record.from_xml(R::ELEMENT_NAME, attrs, db);
     return record;
-}
-
-template <class R>
-std::string xml_of(const R& record, std::string_view node_name = "Datamodel") {
-    std::ostringstream out;
-    XmlWriter writer(out);
-    record.node_to_xml(writer, node_name);
-    return out.str();
 }
 
 const Attrs ELEMENT_ATTRS = {{"ID", "1"},       {"BuildingID", "2"}, {"ConstructionLink", "0:12"},

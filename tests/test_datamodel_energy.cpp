@@ -3,7 +3,6 @@
 #include <cmath>
 #include <functional>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,21 +25,13 @@ using Attrs = std::vector<XmlAttribute>;
 using mirelo::testing::capture_fd;
 using mirelo::testing::json_of;
 using mirelo::testing::stop_of;
+using mirelo::testing::xml_of;
 
 template <class R>
 R read(const Attrs& attrs, uint32_t database_id = 7) {
     R record;
     record.from_xml(R::ELEMENT_NAME, attrs, database_id);
     return record;
-}
-
-template <class R>
-std::string xml_of(const R& record) {
-    std::ostringstream out;
-    XmlWriter writer(out);
-    record.node_to_xml(writer, "Datamodel");
-    EXPECT_TRUE(writer.open_elements().empty());
-    return out.str();
 }
 
 const Attrs OPERATION_LINKS = {{"HeatSupplyUtilityLink", "0:3"}, {"ScenarioLink", "0:2"}};

@@ -1,6 +1,6 @@
 // Helpers shared by the tests: files and their text, captured standard
 // streams, a logger that records what the reader reports, fatal stops, the
-// JSON text of a value and the contents of a node's results.
+// JSON text and dump element of a value and the contents of a node's results.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "log.hpp"
 #include "shared_error.hpp"
 #include "tree_results.hpp"
+#include "xml_writer.hpp"
 
 namespace mirelo::testing {
 
@@ -90,6 +92,17 @@ std::string json_of(const T& value) {
     auto text = json::encode(value);
     EXPECT_TRUE(text.ok());
     return text.ok() ? text.value().str() : std::string();
+}
+
+// The dump element of a record under `node_name`; fails the test when the
+// record leaves an element open.
+template <class R>
+std::string xml_of(const R& record, std::string_view node_name = "Datamodel") {
+    std::ostringstream out;
+    XmlWriter writer(out);
+    record.node_to_xml(writer, node_name);
+    EXPECT_TRUE(writer.open_elements().empty());
+    return out.str();
 }
 
 // Year -> value of one indicator of one stage of `results`; empty when the
