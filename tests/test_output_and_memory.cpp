@@ -330,10 +330,10 @@ TEST(SkippingLine, ClosedPipeOnStandardOutputLeavesTheHostAlive) {
 
 // ---------------------------------------------------------------- the text itself
 
-// FNV-1a, 64 bits: a fixed fingerprint of a text.
-// The example's JSON text as it has always been written.
+// The fingerprint of the example's JSON text as it has always been written.
 constexpr uint64_t EXAMPLE_FINGERPRINT = 0x6cdd312ee0328abbull;
 
+// FNV-1a, 64 bits: a fixed fingerprint of a text.
 uint64_t fingerprint(std::string_view text) {
     uint64_t h = 0xcbf29ce484222325ull;
     for (unsigned char c : text) h = (h ^ c) * 0x100000001b3ull;

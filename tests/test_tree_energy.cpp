@@ -481,7 +481,6 @@ TEST(EnergyNodesJson, BuildingAndOperationNodesEncodeTheirMembersInOrder) {
                               json_of(b.datamodel) + R"(,"results":)" + empty_results + "}");
 }
 
-}  // namespace
 TEST(OperationUtilityCalculation, UnboundedPeriodWithFarDataPointIsRefusedNotWalked) {
     // Initial year 0 with a time span of 0 leaves the period without an upper
     // bound; a data point at the top of the range would ask for four billion
@@ -496,4 +495,5 @@ TEST(OperationUtilityCalculation, UnboundedPeriodWithFarDataPointIsRefusedNotWal
     EXPECT_TRUE(node.results.stages.empty());
 }
 
+}  // namespace
 }  // namespace mirelo
