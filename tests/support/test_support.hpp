@@ -1,12 +1,11 @@
-// Helpers shared by the tests: files and their text, captured standard
-// streams, a logger that records what the reader reports, fatal stops, the
-// JSON text and dump element of a value and the contents of a node's results.
+// Helpers shared by the tests: those of files.hpp, a logger that records
+// what the reader reports, fatal stops, the JSON text and dump element of a
+// value and the contents of a node's results.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <sstream>
@@ -14,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "files.hpp"
 #include "json.hpp"
 #include "log.hpp"
 #include "shared_error.hpp"
@@ -36,33 +36,10 @@ inline constexpr bool SANITIZED = false;
 inline constexpr bool SANITIZED = false;
 #endif
 
-
-// A directory removed with everything in it when the object goes away.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    // Writes `content` to a file `name` in the directory; returns its path.
-    std::string write(std::string_view name, std::string_view content) const;
-
-private:
-    std::filesystem::path path_;
-};
-
-// The whole content of a file, empty when it cannot be read.
-std::string read_file(const std::string& path);
-
 // `text` with the first `from` replaced by `to`; fails the test when `text`
 // holds no `from`, so that a case built from a changed fixture cannot pass
 // unchanged.
 std::string replaced(std::string text, std::string_view from, std::string_view to);
-
-// Runs `body` with standard output (fd 1) or standard error (fd 2)
-// redirected into a file, and returns what was written.
-std::string capture_fd(int fd, const std::function<void()>& body);
 
 struct LogEntry {
     LogLevel level;
