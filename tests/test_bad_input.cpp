@@ -9,9 +9,9 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
-#include "mirelo.h"
 #include "test_support.hpp"
 
 namespace {
@@ -40,19 +40,13 @@ struct Outcome {
 };
 
 Outcome call(const std::string& project, const std::vector<std::string>& libraries) {
-    std::vector<const char*> paths;
-    for (const std::string& library : libraries) paths.push_back(library.c_str());
     Outcome outcome;
+    mirelo::testing::CallResult result;
     outcome.out = capture_fd(1, [&] {
-        outcome.err = capture_fd(2, [&] {
-            const char* result = process_xml_file_to_json(project.c_str(), paths.data(), paths.size());
-            outcome.null_result = result == nullptr;
-            if (result) {
-                outcome.text = result;
-                free_string(const_cast<char*>(result));
-            }
-        });
+        outcome.err = capture_fd(2, [&] { result = mirelo::testing::call_exported(project, libraries); });
     });
+    outcome.null_result = result.null;
+    outcome.text = std::move(result.text);
     return outcome;
 }
 

@@ -12,11 +12,12 @@
 #include <thread>
 #include <vector>
 
-#include "mirelo.h"
 #include "test_support.hpp"
 
 namespace {
 
+using mirelo::testing::call_exported;
+using mirelo::testing::CallResult;
 using mirelo::testing::capture_fd;
 using mirelo::testing::CapturingLogger;
 using mirelo::testing::read_file;
@@ -40,23 +41,7 @@ struct Input {
     std::vector<std::string> libraries;
 };
 
-struct Result {
-    bool null_result = false;
-    std::string text;
-};
-
-Result run(const Input& input) {
-    std::vector<const char*> paths;
-    for (const std::string& library : input.libraries) paths.push_back(library.c_str());
-    Result result;
-    const char* text = process_xml_file_to_json(input.project.c_str(), paths.data(), paths.size());
-    result.null_result = text == nullptr;
-    if (text) {
-        result.text = text;
-        free_string(const_cast<char*>(text));
-    }
-    return result;
-}
+CallResult run(const Input& input) { return call_exported(input.project, input.libraries); }
 
 // The example project, variants of it generated here, and inputs that end in
 // each of the other roads: a fatal stop, a product error, a reader error,
@@ -113,13 +98,13 @@ TEST(ConcurrencyTest, ConcurrentCallsGiveTheSequentialResults) {
 
     // Each input alone, one after the other; every input is called ROUNDS
     // times per thread below, so its lines are expected that often.
-    std::vector<Result> expected(inputs.size());
+    std::vector<CallResult> expected(inputs.size());
     const Streams alone = captured([&] {
         for (size_t i = 0; i < inputs.size(); ++i) expected[i] = run(inputs[i]);
     });
     for (size_t i = 0; i < inputs.size(); ++i) {
         SCOPED_TRACE(inputs[i].name);
-        ASSERT_FALSE(expected[i].null_result);
+        ASSERT_FALSE(expected[i].null);
         if (inputs[i].name.rfind("stopped", 0) == 0) EXPECT_EQ(expected[i].text, "");
         else EXPECT_FALSE(expected[i].text.empty());
     }
@@ -127,7 +112,7 @@ TEST(ConcurrencyTest, ConcurrentCallsGiveTheSequentialResults) {
     EXPECT_FALSE(alone.out.empty());
 
     // Eight threads, released together, each through every input in its own order.
-    std::vector<std::vector<Result>> got(THREADS);
+    std::vector<std::vector<CallResult>> got(THREADS);
     std::vector<std::vector<size_t>> which(THREADS);
     const Streams together = captured([&] {
         std::latch start(THREADS);
@@ -156,7 +141,7 @@ TEST(ConcurrencyTest, ConcurrentCallsGiveTheSequentialResults) {
             const size_t i = which[t][n];
             ++runs[i];
             SCOPED_TRACE(inputs[i].name + ", thread " + std::to_string(t) + ", call " + std::to_string(n));
-            EXPECT_EQ(got[t][n].null_result, expected[i].null_result);
+            EXPECT_EQ(got[t][n].null, expected[i].null);
             EXPECT_TRUE(got[t][n].text == expected[i].text)
                 << got[t][n].text.size() << " bytes, alone " << expected[i].text.size() << " bytes";
         }
@@ -183,7 +168,7 @@ TEST(ConcurrencyTest, InstalledLoggerReceivesEveryRecordOfConcurrentCalls) {
     for (const Input& input : inputs) files_per_pass += 1 + input.libraries.size();
 
     CapturingLogger logger;
-    std::vector<std::vector<Result>> got(THREADS);
+    std::vector<std::vector<CallResult>> got(THREADS);
     captured([&] {
         std::latch start(THREADS);
         std::vector<std::thread> threads;
@@ -203,7 +188,7 @@ TEST(ConcurrencyTest, InstalledLoggerReceivesEveryRecordOfConcurrentCalls) {
     }
     EXPECT_EQ(file_records, files_per_pass * THREADS);
     for (int t = 0; t < THREADS; ++t) {
-        for (size_t k = 0; k < inputs.size(); ++k) EXPECT_FALSE(got[t][k].null_result) << inputs[(t + k) % inputs.size()].name;
+        for (size_t k = 0; k < inputs.size(); ++k) EXPECT_FALSE(got[t][k].null) << inputs[(t + k) % inputs.size()].name;
     }
 }
 

@@ -4,6 +4,8 @@
 
 #include <mutex>
 
+#include "mirelo.h"
+
 namespace mirelo::testing {
 
 std::string replaced(std::string text, std::string_view from, std::string_view to) {
@@ -11,6 +13,19 @@ std::string replaced(std::string text, std::string_view from, std::string_view t
     EXPECT_NE(at, std::string::npos) << from;
     if (at != std::string::npos) text.replace(at, from.size(), to);
     return text;
+}
+
+CallResult call_exported(const std::string& project, const std::vector<std::string>& libraries) {
+    std::vector<const char*> paths;
+    for (const std::string& library : libraries) paths.push_back(library.c_str());
+    const char* out = process_xml_file_to_json(project.c_str(), paths.data(), paths.size());
+    CallResult result;
+    if (out) {
+        result.null = false;
+        result.text = out;
+        free_string(const_cast<char*>(out));
+    }
+    return result;
 }
 
 FatalStop stop_of(const std::function<void()>& call) {

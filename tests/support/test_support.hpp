@@ -1,5 +1,5 @@
 // Helpers shared by the tests: those of files.hpp, a logger that records
-// what the reader reports, fatal stops, the JSON text and dump element of a
+// what the reader reports, a call of the exported function, fatal stops, the JSON text and dump element of a
 // value and the contents of a node's results.
 #pragma once
 
@@ -59,6 +59,14 @@ private:
     struct State;
     State* state_;
 };
+
+// What one call of the exported function returned, taken over and released;
+// `null` tells a null result apart from the empty text.
+struct CallResult {
+    bool null = true;
+    std::string text;
+};
+CallResult call_exported(const std::string& project, const std::vector<std::string>& libraries);
 
 // The fatal stop raised by `call`; fails the test when there is none.
 FatalStop stop_of(const std::function<void()>& call);
