@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -17,18 +16,12 @@
 namespace {
 
 using mirelo::testing::capture_fd;
+using mirelo::testing::lines_of;
 using mirelo::testing::read_file;
 using mirelo::testing::TempDir;
 
 std::string bad_input(std::string_view name) {
     return std::string(MIRELO_TESTDATA_DIR) + "/bad_input/" + std::string(name);
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
 }
 
 // What the host sees of one call.

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <latch>
 #include <map>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -28,9 +27,7 @@ constexpr int THREADS = 8;
 constexpr int ROUNDS = 3;
 
 std::vector<std::string> sorted_lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    std::vector<std::string> lines = mirelo::testing::lines_of(text);
     std::sort(lines.begin(), lines.end());
     return lines;
 }

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <string>
@@ -16,6 +15,7 @@ namespace {
 using testing::call_exported;
 using testing::CallResult;
 using testing::capture_fd;
+using testing::line_count;
 using testing::read_file;
 using testing::TempDir;
 
@@ -86,8 +86,6 @@ struct Inputs {
 };
 
 std::string example(std::string_view name) { return std::string(MIRELO_EXAMPLES_DIR) + "/" + std::string(name); }
-
-size_t line_count(std::string_view text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
 
 // A strict recursive-descent check that a text is exactly one JSON value.
 class JsonChecker {

@@ -11,7 +11,6 @@
 
 #include <fcntl.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <fstream>
@@ -25,6 +24,7 @@
 
 namespace {
 
+using mirelo::testing::line_count;
 using mirelo::testing::read_file;
 using mirelo::testing::replaced;
 using mirelo::testing::SANITIZED;
@@ -114,8 +114,6 @@ std::vector<uint64_t> result_years(const std::string& json) {
     }
     return years;
 }
-
-size_t line_count(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
 
 TEST(LimitsTest, DeeplyNestedRecordsAreReadLikeFlatOnes) {
     TempDir dir;

@@ -276,7 +276,7 @@ TEST(ExportedCall, MemoryRunningOutGivesTheEmptyTextAndOneLine) {
         ASSERT_TRUE(WIFEXITED(outcome.status)) << outcome.err;
         EXPECT_EQ(WEXITSTATUS(outcome.status), 1) << outcome.err;
         EXPECT_EQ(outcome.err.rfind("Error: ", 0), 0u) << outcome.err;
-        EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
+        EXPECT_EQ(mirelo::testing::line_count(outcome.err), 1u) << outcome.err;
     }
 }
 

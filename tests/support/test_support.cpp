@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <mutex>
+#include <sstream>
 
 #include "mirelo.h"
 
@@ -14,6 +16,15 @@ std::string replaced(std::string text, std::string_view from, std::string_view t
     if (at != std::string::npos) text.replace(at, from.size(), to);
     return text;
 }
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+size_t line_count(std::string_view text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
 
 CallResult call_exported(const std::string& project, const std::vector<std::string>& libraries) {
     std::vector<const char*> paths;

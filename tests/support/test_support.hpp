@@ -41,6 +41,10 @@ inline constexpr bool SANITIZED = false;
 // unchanged.
 std::string replaced(std::string text, std::string_view from, std::string_view to);
 
+// The lines of `text`, without their line ends, and the number of line ends.
+std::vector<std::string> lines_of(const std::string& text);
+size_t line_count(std::string_view text);
+
 struct LogEntry {
     LogLevel level;
     std::string target;
