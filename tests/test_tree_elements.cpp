@@ -331,6 +331,22 @@ TEST(ProductCalculation, ZeroLifespanIsAFatalStop) {
     }
 }
 
+// One element holding `products` in one construction, alone in its category
+// and super category.
+AllElementsNode one_element_tree(const Element& record, std::vector<ProductNode> products) {
+    ConstructionNode cstr{Construction(), Source()};
+    for (ProductNode& product : products) cstr.add_child(std::move(product));
+    ElementNode elm{record, Source()};
+    elm.add_child(std::move(cstr));
+    CategoryNode cat{Category()};
+    cat.add_child(std::move(elm));
+    SuperCategoryNode super{SuperCategory()};
+    super.add_child(std::move(cat));
+    AllElementsNode all;
+    all.add_child(std::move(super));
+    return all;
+}
+
 // Super category -> two categories; the third of five products has no a1_3 stage.
 AllElementsNode five_product_tree() {
     auto construction = [](std::vector<std::vector<std::string>> products, uint32_t first_row) {
@@ -407,17 +423,7 @@ TEST(ElementWalk, SumsCarryHierarchyStagesAndWeightsUp) {
     second.row = 2;
     second.amount = 1.0;
     second.stages = {{"a1_3", 1.0, 1.0, 1.0}, {"c4", 1.0, 1.0, 1.0}, {"d", 1.0, 1.0, -1.0}};
-    ConstructionNode cstr{Construction(), Source()};
-    cstr.add_child(make_product(first));
-    cstr.add_child(make_product(second));
-    ElementNode elm{element(2.0), Source()};
-    elm.add_child(std::move(cstr));
-    CategoryNode cat{Category()};
-    cat.add_child(std::move(elm));
-    SuperCategoryNode super{SuperCategory()};
-    super.add_child(std::move(cat));
-    AllElementsNode all;
-    all.add_child(std::move(super));
+    AllElementsNode all = one_element_tree(element(2.0), {make_product(first), make_product(second)});
 
     ASSERT_FALSE(all.calculate(building(2020, 50)));
     all.calculate_hierarchy_sums();
@@ -591,16 +597,7 @@ TEST(XmlDump, RecordFailuresAreIgnoredNodeFailuresStop) {
 TEST(XmlDump, InnerNodesNestTheirChildren) {
     ProductSetup setup;
     setup.stages = {{"a1_3"}, {"c3"}};
-    ConstructionNode cstr{Construction(), Source()};
-    cstr.add_child(make_product(setup));
-    ElementNode elm{Element(), Source()};
-    elm.add_child(std::move(cstr));
-    CategoryNode cat{Category()};
-    cat.add_child(std::move(elm));
-    SuperCategoryNode super{SuperCategory()};
-    super.add_child(std::move(cat));
-    AllElementsNode all;
-    all.add_child(std::move(super));
+    AllElementsNode all = one_element_tree(Element(), {make_product(setup)});
 
     RecordingWriter writer;
     all.node_to_xml(writer);
