@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
@@ -54,6 +55,8 @@ Bounded run_bounded(const TempDir& dir, const std::string& project, const std::v
     const std::string result_path = (dir.path() / "result.json").string();
     const std::string err_path = (dir.path() / "stderr.txt").string();
     const std::string status_path = (dir.path() / "status.txt").string();
+    // A directory serves several calls: nothing an earlier child wrote may be read as this one's.
+    for (const std::string& path : {result_path, err_path, status_path}) std::filesystem::remove(path);
     std::fflush(stdout);
     std::fflush(stderr);
     const auto start = std::chrono::steady_clock::now();
