@@ -478,19 +478,6 @@ TEST(TreeConstruction, FirstFailingCheckWins) {
     expect_stops(cases);
 }
 
-// Fails the start of one element name, otherwise writes as usual.
-class FailingWriter : public XmlWriter {
-public:
-    FailingWriter(std::ostream& out, std::string fail) : XmlWriter(out), fail_(std::move(fail)) {}
-    XmlStatus start_element(std::string_view name, std::span<const XmlAttr> attributes) override {
-        if (name == fail_) return std::string("disk full");
-        return XmlWriter::start_element(name, attributes);
-    }
-
-private:
-    std::string fail_;
-};
-
 TEST(RootNode, DumpsAndEncodesAnEmptyRoot) {
     RootNode root;
     EXPECT_EQ(testing::capture_fd(1, [&] { root.print(0, true); }), "[0]Root\n");
@@ -503,7 +490,8 @@ TEST(RootNode, DumpsAndEncodesAnEmptyRoot) {
     EXPECT_EQ(out.str(), "<Root></Root>");
 
     std::ostringstream failed_out;
-    FailingWriter failing(failed_out, "Root");
+    testing::ScriptedWriter failing(failed_out);
+    failing.fail_start = "Root";
     try {
         root.node_to_xml(failing);
         ADD_FAILURE() << "no stop";

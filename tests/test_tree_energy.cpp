@@ -389,16 +389,9 @@ TEST(EnergyNodesXml, DataPointNodesWriteBareElementsAndIgnoreFailures) {
 // A data point whose element cannot be started must not end the element
 // around it in its place.
 TEST(EnergyNodesXml, DataPointThatFailedToStartLeavesTheEnclosingElementOpen) {
-    class RefusesDataPoints : public XmlWriter {
-    public:
-        explicit RefusesDataPoints(std::ostream& out) : XmlWriter(out) {}
-        XmlStatus start_element(std::string_view name, std::span<const XmlAttr> attributes) override {
-            if (name == OperationDataPointNode::NODE_NAME) return std::string("refused");
-            return XmlWriter::start_element(name, attributes);
-        }
-    };
     std::ostringstream out;
-    RefusesDataPoints writer(out);
+    testing::ScriptedWriter writer(out);
+    writer.fail_start = OperationDataPointNode::NODE_NAME;
     ASSERT_FALSE(writer.start_element("Outer", {}));
     OperationDataPointNode dp = make_point(2020, 1.0);
     dp.node_to_xml(writer);

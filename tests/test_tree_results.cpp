@@ -18,6 +18,7 @@
 namespace mirelo {
 namespace {
 
+using testing::ScriptedWriter;
 using testing::stage_names;
 
 using Years = std::initializer_list<std::pair<uint32_t, double>>;
@@ -278,28 +279,6 @@ TEST(ResultJson, MatchesTheDocumentForm) {
               R"({"node_type":"Results","stages":{"sum":{"node_type":"ResultStage","stage":"sum","indicators":{}}},)"
               R"("weight":2.0,"demo_weight":null})");
 }
-
-// Records every event as text; fails the events it is told to.
-class ScriptedWriter : public XmlWriter {
-public:
-    explicit ScriptedWriter(std::ostream& out) : XmlWriter(out) {}
-    std::string fail_start;      // element name whose start fails
-    std::string fail_end;        // element name whose end fails
-    bool fail_characters = false;
-
-    XmlStatus start_element(std::string_view name, std::span<const XmlAttr> attributes) override {
-        if (name == fail_start) return std::string("disk full");
-        return XmlWriter::start_element(name, attributes);
-    }
-    XmlStatus end_element() override {
-        if (!open_.empty() && open_.back() == fail_end) return std::string("disk full");
-        return XmlWriter::end_element();
-    }
-    XmlStatus characters(std::string_view text) override {
-        if (fail_characters) return std::string("disk full");
-        return XmlWriter::characters(text);
-    }
-};
 
 std::string results_xml(const TreeResults& results) {
     std::ostringstream out;

@@ -49,6 +49,21 @@ FatalStop stop_of(const std::function<void()>& call) {
     return FatalStop("");
 }
 
+XmlStatus ScriptedWriter::start_element(std::string_view name, std::span<const XmlAttr> attributes) {
+    if (name == fail_start) return std::string("disk full");
+    return XmlWriter::start_element(name, attributes);
+}
+
+XmlStatus ScriptedWriter::end_element() {
+    if (!open_.empty() && open_.back() == fail_end) return std::string("disk full");
+    return XmlWriter::end_element();
+}
+
+XmlStatus ScriptedWriter::characters(std::string_view text) {
+    if (fail_characters) return std::string("disk full");
+    return XmlWriter::characters(text);
+}
+
 Years years_of(const TreeResults& results, std::string_view stage, std::string_view indicator) {
     Years out;
     const TreeResultStage* s = results.stages.find(stage);

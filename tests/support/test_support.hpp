@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <span>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -93,6 +94,20 @@ std::string xml_of(const R& record, std::string_view node_name = "Datamodel") {
     EXPECT_TRUE(writer.open_elements().empty());
     return out.str();
 }
+
+// Writes the dump as usual but fails, with "disk full", the events it is
+// told to.
+class ScriptedWriter : public XmlWriter {
+public:
+    explicit ScriptedWriter(std::ostream& out) : XmlWriter(out) {}
+    std::string fail_start;  // element name whose start fails
+    std::string fail_end;    // element name whose end fails
+    bool fail_characters = false;
+
+    XmlStatus start_element(std::string_view name, std::span<const XmlAttr> attributes) override;
+    XmlStatus end_element() override;
+    XmlStatus characters(std::string_view text) override;
+};
 
 // Year -> value of one indicator of one stage of `results`; empty when the
 // stage or the indicator is missing.
