@@ -15,14 +15,12 @@
 
 namespace {
 
+using mirelo::testing::bad_input_path;
 using mirelo::testing::capture_fd;
+using mirelo::testing::example_path;
 using mirelo::testing::lines_of;
 using mirelo::testing::read_file;
 using mirelo::testing::TempDir;
-
-std::string bad_input(std::string_view name) {
-    return std::string(MIRELO_TESTDATA_DIR) + "/bad_input/" + std::string(name);
-}
 
 // What the host sees of one call.
 struct Outcome {
@@ -107,7 +105,7 @@ const FatalCase FATAL_CASES[] = {
 
 TEST(BadInputTest, BaseInputsRunCleanly) {
     // Every case below differs from this pair in one place.
-    const Outcome outcome = call(bad_input("base_project.xml"), {bad_input("base_generic.xml")});
+    const Outcome outcome = call(bad_input_path("base_project.xml"), {bad_input_path("base_generic.xml")});
     ASSERT_FALSE(outcome.null_result);
     EXPECT_EQ(outcome.text.rfind("{\"node_type\":\"Root\"", 0), 0u);
     EXPECT_NE(outcome.text.find("\"Front wall\""), std::string::npos);
@@ -119,10 +117,10 @@ TEST(BadInputTest, BaseInputsRunCleanly) {
 TEST(BadInputTest, ByteOrderMarkIsAcceptedLikeAnyXmlProcessorDoes) {
     // A UTF-8 byte-order mark before the declaration is valid XML: the files
     // read exactly as the same files without it.
-    const Outcome reference = call(bad_input("base_project.xml"), {bad_input("base_generic.xml")});
+    const Outcome reference = call(bad_input_path("base_project.xml"), {bad_input_path("base_generic.xml")});
     ASSERT_FALSE(reference.text.empty());
-    EXPECT_EQ(call(bad_input("p_bom.xml"), {bad_input("base_generic.xml")}).text, reference.text);
-    EXPECT_EQ(call(bad_input("base_project.xml"), {bad_input("g_bom.xml")}).text, reference.text);
+    EXPECT_EQ(call(bad_input_path("p_bom.xml"), {bad_input_path("base_generic.xml")}).text, reference.text);
+    EXPECT_EQ(call(bad_input_path("base_project.xml"), {bad_input_path("g_bom.xml")}).text, reference.text);
 }
 
 TEST(BadInputTest, XmlDeclarationVersionIsNotChecked) {
@@ -130,7 +128,8 @@ TEST(BadInputTest, XmlDeclarationVersionIsNotChecked) {
     // file declaring version 2.0 are read: here a "UID" setting whose value
     // does not convert, which stops the call.
     const Outcome outcome =
-        call(bad_input("base_project.xml"), {bad_input("base_generic.xml"), bad_input("lib_r_xml_version.xml")});
+        call(bad_input_path("base_project.xml"),
+             {bad_input_path("base_generic.xml"), bad_input_path("lib_r_xml_version.xml")});
     EXPECT_FALSE(outcome.null_result);
     EXPECT_EQ(outcome.text, "");
     EXPECT_NE(outcome.err.find("u32: invalid digit found in string"), std::string::npos) << outcome.err;
@@ -139,7 +138,7 @@ TEST(BadInputTest, XmlDeclarationVersionIsNotChecked) {
 TEST(BadInputTest, FatalStopGivesEmptyTextAndOneDiagnosticLine) {
     for (const FatalCase& c : FATAL_CASES) {
         SCOPED_TRACE(std::string(c.project) + " + " + c.library);
-        const Outcome outcome = call(bad_input(c.project), {bad_input(c.library)});
+        const Outcome outcome = call(bad_input_path(c.project), {bad_input_path(c.library)});
         EXPECT_FALSE(outcome.null_result);
         EXPECT_TRUE(outcome.text.empty()) << "a result of " << outcome.text.size() << " bytes";
         expect_only_skipping_lines(outcome.out);
@@ -194,11 +193,11 @@ TEST(BadInputTest, ReaderErrorKeepsRecordsBeforeItAndTheCallGoesOn) {
         for (const char* library : c.libraries) name += std::string(" + ") + library;
         SCOPED_TRACE(name);
         std::vector<std::string> libraries;
-        for (const char* library : c.libraries) libraries.push_back(bad_input(library));
+        for (const char* library : c.libraries) libraries.push_back(bad_input_path(library));
 
-        const Outcome reference = call(bad_input(c.reference_project), {bad_input("base_generic.xml")});
+        const Outcome reference = call(bad_input_path(c.reference_project), {bad_input_path("base_generic.xml")});
         ASSERT_FALSE(reference.text.empty()) << reference.err;
-        const Outcome outcome = call(bad_input(c.project), libraries);
+        const Outcome outcome = call(bad_input_path(c.project), libraries);
         EXPECT_FALSE(outcome.null_result);
         EXPECT_EQ(outcome.err, "");  // reader errors go to the (silent) logging facade only
         EXPECT_TRUE(outcome.text == reference.text)
@@ -252,7 +251,7 @@ TEST(BadInputTest, DiagnosticLineNamesWhereTheInputIsWrong) {
     };
     for (const LocationCase& c : cases) {
         SCOPED_TRACE(std::string(c.project) + " + " + c.library);
-        const Outcome outcome = call(bad_input(c.project), {bad_input(c.library)});
+        const Outcome outcome = call(bad_input_path(c.project), {bad_input_path(c.library)});
         EXPECT_TRUE(outcome.text.empty()) << "a result of " << outcome.text.size() << " bytes";
         const std::vector<std::string> lines = lines_of(outcome.err);
         if (lines.size() != 1) {
@@ -262,8 +261,8 @@ TEST(BadInputTest, DiagnosticLineNamesWhereTheInputIsWrong) {
         const std::string& line = lines[0];
         EXPECT_NE(line.find(c.message), std::string::npos) << line;
         if (c.positioned_file) {
-            EXPECT_NE(line.find(position_of(bad_input(c.positioned_file), c.start_tag)), std::string::npos)
-                << line << "\n  expected the position " << position_of(bad_input(c.positioned_file), c.start_tag);
+            EXPECT_NE(line.find(position_of(bad_input_path(c.positioned_file), c.start_tag)), std::string::npos)
+                << line << "\n  expected the position " << position_of(bad_input_path(c.positioned_file), c.start_tag);
         }
         for (const char* part : c.parts) EXPECT_NE(line.find(part), std::string::npos) << line << "\n  lacks " << part;
     }
@@ -279,7 +278,7 @@ TEST(BadInputTest, InitialYearFarAfterTheDataPointsIsRefused) {
     ASSERT_FALSE(bytes.empty());
     TempDir temp;
     const std::string project = temp.write("project.xml", std::string_view(bytes).substr(1));
-    const Outcome outcome = call(project, {std::string(MIRELO_EXAMPLES_DIR) + "/generic_db.xml"});
+    const Outcome outcome = call(project, {example_path("generic_db.xml")});
     EXPECT_FALSE(outcome.null_result);
     EXPECT_EQ(outcome.text, "");
     EXPECT_NE(outcome.err.find("calculation period too long"), std::string::npos) << outcome.err;
@@ -298,7 +297,6 @@ TEST(BadInputTest, FuzzerFindingsNeitherCrashNorReturnNull) {
     // The findings are kept in the repository: none found means a wrong path.
     ASSERT_FALSE(inputs.empty()) << dir;
     std::sort(inputs.begin(), inputs.end());
-    const std::string examples = MIRELO_EXAMPLES_DIR;
     TempDir temp;
     for (const auto& input : inputs) {
         SCOPED_TRACE(input.filename().string());
@@ -306,8 +304,8 @@ TEST(BadInputTest, FuzzerFindingsNeitherCrashNorReturnNull) {
         if (bytes.empty()) continue;
         const std::string file = temp.write("input.xml", std::string_view(bytes).substr(1));
         const bool as_library = (static_cast<unsigned char>(bytes[0]) & 1) != 0;
-        const Outcome outcome = as_library ? call(examples + "/project.xml", {file})
-                                           : call(file, {examples + "/generic_db.xml"});
+        const Outcome outcome = as_library ? call(example_path("project.xml"), {file})
+                                           : call(file, {example_path("generic_db.xml")});
         EXPECT_FALSE(outcome.null_result);
         if (!outcome.text.empty()) {
             EXPECT_EQ(outcome.text.front(), '{');

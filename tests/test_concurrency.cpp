@@ -15,10 +15,12 @@
 
 namespace {
 
+using mirelo::testing::bad_input_path;
 using mirelo::testing::call_exported;
 using mirelo::testing::CallResult;
 using mirelo::testing::capture_fd;
 using mirelo::testing::CapturingLogger;
+using mirelo::testing::example_path;
 using mirelo::testing::read_file;
 using mirelo::testing::replaced;
 using mirelo::testing::TempDir;
@@ -44,13 +46,12 @@ CallResult run(const Input& input) { return call_exported(input.project, input.l
 // each of the other roads: a fatal stop, a product error, a reader error,
 // "Skipping: " lines on standard output.
 std::vector<Input> make_inputs(const TempDir& dir) {
-    const std::string examples = MIRELO_EXAMPLES_DIR;
-    const std::string generic = examples + "/generic_db.xml";
-    const std::string project = read_file(examples + "/project.xml");
-    const std::string small_generic = read_file(std::string(MIRELO_TESTDATA_DIR) + "/bad_input/base_generic.xml");
-    const std::string small_project = read_file(std::string(MIRELO_TESTDATA_DIR) + "/bad_input/base_project.xml");
+    const std::string generic = example_path("generic_db.xml");
+    const std::string project = read_file(example_path("project.xml"));
+    const std::string small_generic = read_file(bad_input_path("base_generic.xml"));
+    const std::string small_project = read_file(bad_input_path("base_project.xml"));
     std::vector<Input> inputs;
-    inputs.push_back({"example", examples + "/project.xml", {generic}});
+    inputs.push_back({"example", example_path("project.xml"), {generic}});
     inputs.push_back({"larger floor area",
                       dir.write("floor.xml", replaced(project, "FloorArea=\"140\"", "FloorArea=\"1234.5\"")),
                       {generic}});
@@ -66,7 +67,7 @@ std::vector<Input> make_inputs(const TempDir& dir) {
     inputs.push_back({"unknown attribute",
                       dir.write("unknown.xml", replaced(small_project, "<Sources ID=\"1\"", "<Sources Colour=\"red\" ID=\"1\"")),
                       {dir.write("small_generic2.xml", small_generic)}});
-    inputs.push_back({"stopped: no generic database", examples + "/project.xml", {}});
+    inputs.push_back({"stopped: no generic database", example_path("project.xml"), {}});
     inputs.push_back(
         {"product error", dir.write("product_error.xml", small_project),
          {dir.write("no_a1_3.xml",

@@ -15,6 +15,7 @@ namespace {
 using testing::call_exported;
 using testing::CallResult;
 using testing::capture_fd;
+using testing::example_path;
 using testing::line_count;
 using testing::read_file;
 using testing::TempDir;
@@ -84,8 +85,6 @@ struct Inputs {
         libraries.push_back(dir.write("generic.xml", generic_xml));
     }
 };
-
-std::string example(std::string_view name) { return std::string(MIRELO_EXAMPLES_DIR) + "/" + std::string(name); }
 
 // A strict recursive-descent check that a text is exactly one JSON value.
 class JsonChecker {
@@ -288,8 +287,8 @@ TEST(WritePayloadTest, WriteFailureIsFatalWhateverThePayloadSize) {
 }
 
 TEST(ProcessTest, ExampleProjectRunsEndToEndAndIsStable) {
-    std::string project_path = example("project.xml");
-    std::string generic_path = example("generic_db.xml");
+    std::string project_path = example_path("project.xml");
+    std::string generic_path = example_path("generic_db.xml");
     CallResult first, second;
     std::string err = capture_fd(2, [&] {
         first = call_exported(project_path, {generic_path});
@@ -306,7 +305,7 @@ TEST(ProcessTest, ExampleProjectRunsEndToEndAndIsStable) {
 // The example is meant to show the main features of the calculation; this
 // keeps edits of the example data from losing them.
 TEST(ProcessTest, ExampleProjectCoversTheCalculation) {
-    RootNode root = calculated_tree(example("project.xml"), {example("generic_db.xml")});
+    RootNode root = calculated_tree(example_path("project.xml"), {example_path("generic_db.xml")});
     ASSERT_EQ(root.children.size(), 1u);
     const BuildingNode& building = root.children[0];
 
@@ -394,7 +393,7 @@ TEST(CApiTest, ArgumentsThatCannotBeUsedGiveNull) {
 TEST(CApiTest, StoppedRunGivesEmptyTextNotNull) {
     // No library at all (a null array of length 0 is allowed): the generic
     // database is missing, so the run stops.
-    std::string project_path = example("project.xml");
+    std::string project_path = example_path("project.xml");
     CallResult result;
     std::string err = capture_fd(2, [&] { result = call_exported(project_path, {}); });
     EXPECT_FALSE(result.null);

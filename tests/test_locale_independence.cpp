@@ -14,6 +14,7 @@
 
 namespace {
 
+using mirelo::testing::bad_input_path;
 using mirelo::testing::read_file;
 using mirelo::testing::TempDir;
 
@@ -57,12 +58,12 @@ TEST(LocaleIndependence, UnitsCompareTheSameWithoutAnyInstalledLocale) {
     std::optional<TempDir> own;
     if (!parent_dir) own.emplace();
     const std::filesystem::path dir = parent_dir ? std::filesystem::path(parent_dir) : own->path();
-    const std::string project = std::string(MIRELO_TESTDATA_DIR) + "/bad_input/base_project.xml";
+    const std::string project = bad_input_path("base_project.xml");
     const std::string library = (dir / "generic.xml").string();
     const std::string out = (dir / "child.json").string();
     const std::filesystem::path no_locales = dir / "no_locales";
     if (!parent_dir) {
-        std::string generic = read_file(std::string(MIRELO_TESTDATA_DIR) + "/bad_input/base_generic.xml");
+        std::string generic = read_file(bad_input_path("base_generic.xml"));
         const std::string units = R"(StageUnit="kg" IndicatorUnit="kg" Factor="1" Density="1800")";
         const size_t at = generic.find(units);
         ASSERT_NE(at, std::string::npos);

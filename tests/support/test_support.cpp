@@ -10,6 +10,14 @@
 
 namespace mirelo::testing {
 
+std::string example_path(std::string_view name) {
+    return std::string(MIRELO_EXAMPLES_DIR) + "/" + std::string(name);
+}
+
+std::string bad_input_path(std::string_view name) {
+    return std::string(MIRELO_TESTDATA_DIR) + "/bad_input/" + std::string(name);
+}
+
 std::string replaced(std::string text, std::string_view from, std::string_view to) {
     const size_t at = text.find(from);
     EXPECT_NE(at, std::string::npos) << from;

@@ -37,6 +37,11 @@ inline constexpr bool SANITIZED = false;
 inline constexpr bool SANITIZED = false;
 #endif
 
+// The path of a file of the bundled example project, and of an input file
+// under tests/data/bad_input.
+std::string example_path(std::string_view name);
+std::string bad_input_path(std::string_view name);
+
 // `text` with the first `from` replaced by `to`; fails the test when `text`
 // holds no `from`, so that a case built from a changed fixture cannot pass
 // unchanged.
