@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 
-#include "mirelo.h"
 #include "test_support.hpp"
 
 namespace {
@@ -19,11 +18,8 @@ using mirelo::testing::read_file;
 using mirelo::testing::TempDir;
 
 std::string calculate(const std::string& project, const std::string& library) {
-    const char* libraries[] = {library.c_str()};
-    const char* result = process_xml_file_to_json(project.c_str(), libraries, 1);
-    std::string text = result ? result : "(null)";
-    free_string(const_cast<char*>(result));
-    return text;
+    const mirelo::testing::CallResult result = mirelo::testing::call_exported(project, {library});
+    return result.null ? "(null)" : result.text;
 }
 
 // Sets an environment variable for the lifetime of the object.
