@@ -6,37 +6,21 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
-#include "mirelo.h"
 #include "test_support.hpp"
 
 namespace {
 
+using mirelo::testing::bad_input_path;
 using mirelo::testing::capture_fd;
+using mirelo::testing::example_path;
+using mirelo::testing::lines_of;
+using mirelo::testing::read_file;
 using mirelo::testing::TempDir;
-
-std::string bad_input(std::string_view name) {
-    return std::string(MIRELO_TESTDATA_DIR) + "/bad_input/" + std::string(name);
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
 
 // What the host sees of one call.
 struct Outcome {
@@ -47,19 +31,13 @@ struct Outcome {
 };
 
 Outcome call(const std::string& project, const std::vector<std::string>& libraries) {
-    std::vector<const char*> paths;
-    for (const std::string& library : libraries) paths.push_back(library.c_str());
     Outcome outcome;
+    mirelo::testing::CallResult result;
     outcome.out = capture_fd(1, [&] {
-        outcome.err = capture_fd(2, [&] {
-            const char* result = process_xml_file_to_json(project.c_str(), paths.data(), paths.size());
-            outcome.null_result = result == nullptr;
-            if (result) {
-                outcome.text = result;
-                free_string(const_cast<char*>(result));
-            }
-        });
+        outcome.err = capture_fd(2, [&] { result = mirelo::testing::call_exported(project, libraries); });
     });
+    outcome.null_result = result.null;
+    outcome.text = std::move(result.text);
     return outcome;
 }
 
@@ -127,7 +105,7 @@ const FatalCase FATAL_CASES[] = {
 
 TEST(BadInputTest, BaseInputsRunCleanly) {
     // Every case below differs from this pair in one place.
-    const Outcome outcome = call(bad_input("base_project.xml"), {bad_input("base_generic.xml")});
+    const Outcome outcome = call(bad_input_path("base_project.xml"), {bad_input_path("base_generic.xml")});
     ASSERT_FALSE(outcome.null_result);
     EXPECT_EQ(outcome.text.rfind("{\"node_type\":\"Root\"", 0), 0u);
     EXPECT_NE(outcome.text.find("\"Front wall\""), std::string::npos);
@@ -139,10 +117,10 @@ TEST(BadInputTest, BaseInputsRunCleanly) {
 TEST(BadInputTest, ByteOrderMarkIsAcceptedLikeAnyXmlProcessorDoes) {
     // A UTF-8 byte-order mark before the declaration is valid XML: the files
     // read exactly as the same files without it.
-    const Outcome reference = call(bad_input("base_project.xml"), {bad_input("base_generic.xml")});
+    const Outcome reference = call(bad_input_path("base_project.xml"), {bad_input_path("base_generic.xml")});
     ASSERT_FALSE(reference.text.empty());
-    EXPECT_EQ(call(bad_input("p_bom.xml"), {bad_input("base_generic.xml")}).text, reference.text);
-    EXPECT_EQ(call(bad_input("base_project.xml"), {bad_input("g_bom.xml")}).text, reference.text);
+    EXPECT_EQ(call(bad_input_path("p_bom.xml"), {bad_input_path("base_generic.xml")}).text, reference.text);
+    EXPECT_EQ(call(bad_input_path("base_project.xml"), {bad_input_path("g_bom.xml")}).text, reference.text);
 }
 
 TEST(BadInputTest, XmlDeclarationVersionIsNotChecked) {
@@ -150,7 +128,8 @@ TEST(BadInputTest, XmlDeclarationVersionIsNotChecked) {
     // file declaring version 2.0 are read: here a "UID" setting whose value
     // does not convert, which stops the call.
     const Outcome outcome =
-        call(bad_input("base_project.xml"), {bad_input("base_generic.xml"), bad_input("lib_r_xml_version.xml")});
+        call(bad_input_path("base_project.xml"),
+             {bad_input_path("base_generic.xml"), bad_input_path("lib_r_xml_version.xml")});
     EXPECT_FALSE(outcome.null_result);
     EXPECT_EQ(outcome.text, "");
     EXPECT_NE(outcome.err.find("u32: invalid digit found in string"), std::string::npos) << outcome.err;
@@ -159,7 +138,7 @@ TEST(BadInputTest, XmlDeclarationVersionIsNotChecked) {
 TEST(BadInputTest, FatalStopGivesEmptyTextAndOneDiagnosticLine) {
     for (const FatalCase& c : FATAL_CASES) {
         SCOPED_TRACE(std::string(c.project) + " + " + c.library);
-        const Outcome outcome = call(bad_input(c.project), {bad_input(c.library)});
+        const Outcome outcome = call(bad_input_path(c.project), {bad_input_path(c.library)});
         EXPECT_FALSE(outcome.null_result);
         EXPECT_TRUE(outcome.text.empty()) << "a result of " << outcome.text.size() << " bytes";
         expect_only_skipping_lines(outcome.out);
@@ -176,9 +155,9 @@ TEST(BadInputTest, FatalStopGivesEmptyTextAndOneDiagnosticLine) {
 struct ReaderErrorCase {
     const char* project;
     std::vector<const char*> libraries;
-    // The inputs whose result the case must give: what was read before the error.
+    // The project whose result, beside the base generic database, the case
+    // must give: what was read before the error.
     const char* reference_project;
-    std::vector<const char*> reference_libraries;
 };
 
 TEST(BadInputTest, ReaderErrorKeepsRecordsBeforeItAndTheCallGoesOn) {
@@ -186,40 +165,39 @@ TEST(BadInputTest, ReaderErrorKeepsRecordsBeforeItAndTheCallGoesOn) {
     // Project files with an XML error just before the second element: the
     // result is that of the project without it.
     const std::vector<ReaderErrorCase> cases = {
-        {"r_duplicate_attribute.xml", generic, "reference_front_wall_only.xml", generic},
-        {"r_undefined_entity.xml", generic, "reference_front_wall_only.xml", generic},
-        {"r_entity_in_text.xml", generic, "reference_front_wall_only.xml", generic},
-        {"r_char_ref_zero.xml", generic, "reference_front_wall_only.xml", generic},
-        {"r_char_ref_surrogate.xml", generic, "reference_front_wall_only.xml", generic},
-        {"r_raw_lt_in_attribute.xml", generic, "reference_front_wall_only.xml", generic},
-        {"r_unbound_prefix.xml", generic, "reference_front_wall_only.xml", generic},
-        {"r_xmlns_prefix_declared.xml", generic, "reference_front_wall_only.xml", generic},
-        {"r_xml_prefix_rebound.xml", generic, "reference_front_wall_only.xml", generic},
-        {"r_prefix_undeclared.xml", generic, "reference_front_wall_only.xml", generic},
-        {"r_invalid_utf8.xml", generic, "reference_front_wall_only.xml", generic},
-        {"r_mismatched_tag.xml", generic, "reference_front_wall_only.xml", generic},
-        {"r_malformed_comment.xml", generic, "reference_front_wall_only.xml", generic},
-        {"r_pi_without_name.xml", generic, "reference_front_wall_only.xml", generic},
-        {"r_text_after_root.xml", generic, "reference_front_wall_only.xml", generic},
-        {"r_truncated.xml", generic, "reference_front_wall_only.xml", generic},
+        {"r_duplicate_attribute.xml", generic, "reference_front_wall_only.xml"},
+        {"r_undefined_entity.xml", generic, "reference_front_wall_only.xml"},
+        {"r_entity_in_text.xml", generic, "reference_front_wall_only.xml"},
+        {"r_char_ref_zero.xml", generic, "reference_front_wall_only.xml"},
+        {"r_char_ref_surrogate.xml", generic, "reference_front_wall_only.xml"},
+        {"r_raw_lt_in_attribute.xml", generic, "reference_front_wall_only.xml"},
+        {"r_unbound_prefix.xml", generic, "reference_front_wall_only.xml"},
+        {"r_xmlns_prefix_declared.xml", generic, "reference_front_wall_only.xml"},
+        {"r_xml_prefix_rebound.xml", generic, "reference_front_wall_only.xml"},
+        {"r_prefix_undeclared.xml", generic, "reference_front_wall_only.xml"},
+        {"r_invalid_utf8.xml", generic, "reference_front_wall_only.xml"},
+        {"r_mismatched_tag.xml", generic, "reference_front_wall_only.xml"},
+        {"r_malformed_comment.xml", generic, "reference_front_wall_only.xml"},
+        {"r_pi_without_name.xml", generic, "reference_front_wall_only.xml"},
+        {"r_text_after_root.xml", generic, "reference_front_wall_only.xml"},
+        {"r_truncated.xml", generic, "reference_front_wall_only.xml"},
         // Library files that end before (or right after) their records: each
         // holds a "UID" setting that would stop the call had it been read.
-        {"base_project.xml", {"lib_r_generic_trailing_error.xml"}, "base_project.xml", generic},
-        {"base_project.xml", {"base_generic.xml", "lib_r_empty.xml"}, "base_project.xml", generic},
-        {"base_project.xml", {"base_generic.xml", "lib_r_xml_standalone.xml"}, "base_project.xml", generic},
-        {"base_project.xml", {"base_generic.xml", "lib_r_entity_declaration.xml"}, "base_project.xml", generic},
+        {"base_project.xml", {"lib_r_generic_trailing_error.xml"}, "base_project.xml"},
+        {"base_project.xml", {"base_generic.xml", "lib_r_empty.xml"}, "base_project.xml"},
+        {"base_project.xml", {"base_generic.xml", "lib_r_xml_standalone.xml"}, "base_project.xml"},
+        {"base_project.xml", {"base_generic.xml", "lib_r_entity_declaration.xml"}, "base_project.xml"},
     };
     for (const ReaderErrorCase& c : cases) {
         std::string name = c.project;
         for (const char* library : c.libraries) name += std::string(" + ") + library;
         SCOPED_TRACE(name);
-        std::vector<std::string> libraries, reference_libraries;
-        for (const char* library : c.libraries) libraries.push_back(bad_input(library));
-        for (const char* library : c.reference_libraries) reference_libraries.push_back(bad_input(library));
+        std::vector<std::string> libraries;
+        for (const char* library : c.libraries) libraries.push_back(bad_input_path(library));
 
-        const Outcome reference = call(bad_input(c.reference_project), reference_libraries);
+        const Outcome reference = call(bad_input_path(c.reference_project), {bad_input_path("base_generic.xml")});
         ASSERT_FALSE(reference.text.empty()) << reference.err;
-        const Outcome outcome = call(bad_input(c.project), libraries);
+        const Outcome outcome = call(bad_input_path(c.project), libraries);
         EXPECT_FALSE(outcome.null_result);
         EXPECT_EQ(outcome.err, "");  // reader errors go to the (silent) logging facade only
         EXPECT_TRUE(outcome.text == reference.text)
@@ -273,7 +251,7 @@ TEST(BadInputTest, DiagnosticLineNamesWhereTheInputIsWrong) {
     };
     for (const LocationCase& c : cases) {
         SCOPED_TRACE(std::string(c.project) + " + " + c.library);
-        const Outcome outcome = call(bad_input(c.project), {bad_input(c.library)});
+        const Outcome outcome = call(bad_input_path(c.project), {bad_input_path(c.library)});
         EXPECT_TRUE(outcome.text.empty()) << "a result of " << outcome.text.size() << " bytes";
         const std::vector<std::string> lines = lines_of(outcome.err);
         if (lines.size() != 1) {
@@ -283,8 +261,8 @@ TEST(BadInputTest, DiagnosticLineNamesWhereTheInputIsWrong) {
         const std::string& line = lines[0];
         EXPECT_NE(line.find(c.message), std::string::npos) << line;
         if (c.positioned_file) {
-            EXPECT_NE(line.find(position_of(bad_input(c.positioned_file), c.start_tag)), std::string::npos)
-                << line << "\n  expected the position " << position_of(bad_input(c.positioned_file), c.start_tag);
+            EXPECT_NE(line.find(position_of(bad_input_path(c.positioned_file), c.start_tag)), std::string::npos)
+                << line << "\n  expected the position " << position_of(bad_input_path(c.positioned_file), c.start_tag);
         }
         for (const char* part : c.parts) EXPECT_NE(line.find(part), std::string::npos) << line << "\n  lacks " << part;
     }
@@ -300,7 +278,7 @@ TEST(BadInputTest, InitialYearFarAfterTheDataPointsIsRefused) {
     ASSERT_FALSE(bytes.empty());
     TempDir temp;
     const std::string project = temp.write("project.xml", std::string_view(bytes).substr(1));
-    const Outcome outcome = call(project, {std::string(MIRELO_EXAMPLES_DIR) + "/generic_db.xml"});
+    const Outcome outcome = call(project, {example_path("generic_db.xml")});
     EXPECT_FALSE(outcome.null_result);
     EXPECT_EQ(outcome.text, "");
     EXPECT_NE(outcome.err.find("calculation period too long"), std::string::npos) << outcome.err;
@@ -313,14 +291,12 @@ TEST(BadInputTest, InitialYearFarAfterTheDataPointsIsRefused) {
 TEST(BadInputTest, FuzzerFindingsNeitherCrashNorReturnNull) {
     const std::filesystem::path dir = std::filesystem::path(MIRELO_TESTDATA_DIR) / "regressions";
     std::vector<std::filesystem::path> inputs;
-    if (std::filesystem::exists(dir)) {
-        for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-            if (entry.is_regular_file() && entry.path().filename().string()[0] != '.') inputs.push_back(entry.path());
-        }
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        if (entry.is_regular_file() && entry.path().filename().string()[0] != '.') inputs.push_back(entry.path());
     }
-    if (inputs.empty()) GTEST_SKIP() << "no fuzzer findings kept";
+    // The findings are kept in the repository: none found means a wrong path.
+    ASSERT_FALSE(inputs.empty()) << dir;
     std::sort(inputs.begin(), inputs.end());
-    const std::string examples = MIRELO_EXAMPLES_DIR;
     TempDir temp;
     for (const auto& input : inputs) {
         SCOPED_TRACE(input.filename().string());
@@ -328,8 +304,8 @@ TEST(BadInputTest, FuzzerFindingsNeitherCrashNorReturnNull) {
         if (bytes.empty()) continue;
         const std::string file = temp.write("input.xml", std::string_view(bytes).substr(1));
         const bool as_library = (static_cast<unsigned char>(bytes[0]) & 1) != 0;
-        const Outcome outcome = as_library ? call(examples + "/project.xml", {file})
-                                           : call(file, {examples + "/generic_db.xml"});
+        const Outcome outcome = as_library ? call(example_path("project.xml"), {file})
+                                           : call(file, {example_path("generic_db.xml")});
         EXPECT_FALSE(outcome.null_result);
         if (!outcome.text.empty()) {
             EXPECT_EQ(outcome.text.front(), '{');

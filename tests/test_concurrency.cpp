@@ -4,45 +4,32 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <latch>
 #include <map>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
-#include "mirelo.h"
 #include "test_support.hpp"
 
 namespace {
 
+using mirelo::testing::bad_input_path;
+using mirelo::testing::call_exported;
+using mirelo::testing::CallResult;
 using mirelo::testing::capture_fd;
 using mirelo::testing::CapturingLogger;
+using mirelo::testing::example_path;
+using mirelo::testing::read_file;
+using mirelo::testing::replaced;
 using mirelo::testing::TempDir;
 
 constexpr int THREADS = 8;
 constexpr int ROUNDS = 3;
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-std::string replaced(std::string text, std::string_view from, std::string_view to) {
-    const size_t at = text.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    if (at != std::string::npos) text.replace(at, from.size(), to);
-    return text;
-}
-
 std::vector<std::string> sorted_lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    std::vector<std::string> lines = mirelo::testing::lines_of(text);
     std::sort(lines.begin(), lines.end());
     return lines;
 }
@@ -53,35 +40,18 @@ struct Input {
     std::vector<std::string> libraries;
 };
 
-struct Result {
-    bool null_result = false;
-    std::string text;
-};
-
-Result run(const Input& input) {
-    std::vector<const char*> paths;
-    for (const std::string& library : input.libraries) paths.push_back(library.c_str());
-    Result result;
-    const char* text = process_xml_file_to_json(input.project.c_str(), paths.data(), paths.size());
-    result.null_result = text == nullptr;
-    if (text) {
-        result.text = text;
-        free_string(const_cast<char*>(text));
-    }
-    return result;
-}
+CallResult run(const Input& input) { return call_exported(input.project, input.libraries); }
 
 // The example project, variants of it generated here, and inputs that end in
 // each of the other roads: a fatal stop, a product error, a reader error,
 // "Skipping: " lines on standard output.
 std::vector<Input> make_inputs(const TempDir& dir) {
-    const std::string examples = MIRELO_EXAMPLES_DIR;
-    const std::string generic = examples + "/generic_db.xml";
-    const std::string project = read_file(examples + "/project.xml");
-    const std::string small_generic = read_file(std::string(MIRELO_TESTDATA_DIR) + "/bad_input/base_generic.xml");
-    const std::string small_project = read_file(std::string(MIRELO_TESTDATA_DIR) + "/bad_input/base_project.xml");
+    const std::string generic = example_path("generic_db.xml");
+    const std::string project = read_file(example_path("project.xml"));
+    const std::string small_generic = read_file(bad_input_path("base_generic.xml"));
+    const std::string small_project = read_file(bad_input_path("base_project.xml"));
     std::vector<Input> inputs;
-    inputs.push_back({"example", examples + "/project.xml", {generic}});
+    inputs.push_back({"example", example_path("project.xml"), {generic}});
     inputs.push_back({"larger floor area",
                       dir.write("floor.xml", replaced(project, "FloorArea=\"140\"", "FloorArea=\"1234.5\"")),
                       {generic}});
@@ -97,7 +67,7 @@ std::vector<Input> make_inputs(const TempDir& dir) {
     inputs.push_back({"unknown attribute",
                       dir.write("unknown.xml", replaced(small_project, "<Sources ID=\"1\"", "<Sources Colour=\"red\" ID=\"1\"")),
                       {dir.write("small_generic2.xml", small_generic)}});
-    inputs.push_back({"stopped: no generic database", examples + "/project.xml", {}});
+    inputs.push_back({"stopped: no generic database", example_path("project.xml"), {}});
     inputs.push_back(
         {"product error", dir.write("product_error.xml", small_project),
          {dir.write("no_a1_3.xml",
@@ -126,13 +96,13 @@ TEST(ConcurrencyTest, ConcurrentCallsGiveTheSequentialResults) {
 
     // Each input alone, one after the other; every input is called ROUNDS
     // times per thread below, so its lines are expected that often.
-    std::vector<Result> expected(inputs.size());
+    std::vector<CallResult> expected(inputs.size());
     const Streams alone = captured([&] {
         for (size_t i = 0; i < inputs.size(); ++i) expected[i] = run(inputs[i]);
     });
     for (size_t i = 0; i < inputs.size(); ++i) {
         SCOPED_TRACE(inputs[i].name);
-        ASSERT_FALSE(expected[i].null_result);
+        ASSERT_FALSE(expected[i].null);
         if (inputs[i].name.rfind("stopped", 0) == 0) EXPECT_EQ(expected[i].text, "");
         else EXPECT_FALSE(expected[i].text.empty());
     }
@@ -140,7 +110,7 @@ TEST(ConcurrencyTest, ConcurrentCallsGiveTheSequentialResults) {
     EXPECT_FALSE(alone.out.empty());
 
     // Eight threads, released together, each through every input in its own order.
-    std::vector<std::vector<Result>> got(THREADS);
+    std::vector<std::vector<CallResult>> got(THREADS);
     std::vector<std::vector<size_t>> which(THREADS);
     const Streams together = captured([&] {
         std::latch start(THREADS);
@@ -169,7 +139,7 @@ TEST(ConcurrencyTest, ConcurrentCallsGiveTheSequentialResults) {
             const size_t i = which[t][n];
             ++runs[i];
             SCOPED_TRACE(inputs[i].name + ", thread " + std::to_string(t) + ", call " + std::to_string(n));
-            EXPECT_EQ(got[t][n].null_result, expected[i].null_result);
+            EXPECT_EQ(got[t][n].null, expected[i].null);
             EXPECT_TRUE(got[t][n].text == expected[i].text)
                 << got[t][n].text.size() << " bytes, alone " << expected[i].text.size() << " bytes";
         }
@@ -196,7 +166,7 @@ TEST(ConcurrencyTest, InstalledLoggerReceivesEveryRecordOfConcurrentCalls) {
     for (const Input& input : inputs) files_per_pass += 1 + input.libraries.size();
 
     CapturingLogger logger;
-    std::vector<std::vector<Result>> got(THREADS);
+    std::vector<std::vector<CallResult>> got(THREADS);
     captured([&] {
         std::latch start(THREADS);
         std::vector<std::thread> threads;
@@ -216,7 +186,7 @@ TEST(ConcurrencyTest, InstalledLoggerReceivesEveryRecordOfConcurrentCalls) {
     }
     EXPECT_EQ(file_records, files_per_pass * THREADS);
     for (int t = 0; t < THREADS; ++t) {
-        for (size_t k = 0; k < inputs.size(); ++k) EXPECT_FALSE(got[t][k].null_result) << inputs[(t + k) % inputs.size()].name;
+        for (size_t k = 0; k < inputs.size(); ++k) EXPECT_FALSE(got[t][k].null) << inputs[(t + k) % inputs.size()].name;
     }
 }
 

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <vector>
 
 #include "datamodel_category.hpp"
@@ -20,36 +19,15 @@ namespace mirelo {
 namespace {
 
 using Attrs = std::vector<XmlAttribute>;
+using testing::json_of;
+using testing::stop_of;
+using testing::xml_of;
 
 template <class R>
 R read(const Attrs& attrs, uint32_t db = 5) {
     R record;
     record.from_xml(R::ELEMENT_NAME, attrs, db);
     return record;
-}
-
-template <class R>
-std::string xml_of(const R& record, std::string_view node_name = "Datamodel") {
-    std::ostringstream out;
-    XmlWriter writer(out);
-    record.node_to_xml(writer, node_name);
-    return out.str();
-}
-
-template <class R>
-std::string json_of(const R& record) {
-    auto text = json::encode(record);
-    EXPECT_TRUE(text.ok());
-    return text.ok() ? text.value().str() : std::string();
-}
-
-std::string fatal_message(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const FatalStop& stop) {
-        return stop.message();
-    }
-    return "(no fatal stop)";
 }
 
 const Attrs ELEMENT_ATTRS = {{"ID", "1"},       {"BuildingID", "2"}, {"ConstructionLink", "0:12"},
@@ -86,7 +64,7 @@ TEST(ElementRecord, ConstructionLinkNoneDropsOnlyExactMarker) {
     };
     for (const Case& c : cases) {
         Element e;
-        EXPECT_EQ(fatal_message([&] { e.from_xml("Elements", c.attrs, 9); }), "Not a full link (Missing colon)")
+        EXPECT_EQ(stop_of([&] { e.from_xml("Elements", c.attrs, 9); }).message(), "Not a full link (Missing colon)")
             << c.label;
     }
 }
@@ -100,8 +78,8 @@ TEST(Records, OrderIsSignedOnlyWhereDeclaredSo) {
 }
 
 TEST(Records, RequiredLinksStopWhenMissing) {
-    EXPECT_EQ(fatal_message([] { read<ProductLink>({{"ID", "1"}}); }), "Not a full link (Missing colon)");
-    EXPECT_EQ(fatal_message([] { read<StageLink>({{"StageLink", "7"}}); }), "Not a full link (Missing colon)");
+    EXPECT_EQ(stop_of([] { read<ProductLink>({{"ID", "1"}}); }).message(), "Not a full link (Missing colon)");
+    EXPECT_EQ(stop_of([] { read<StageLink>({{"StageLink", "7"}}); }).message(), "Not a full link (Missing colon)");
     EXPECT_THROW(read<StageLink>({{"StageLink", "x:7"}}), FatalStop);
 
     ProductLink pl = read<ProductLink>({{"ProductLink", "3:4"}}, 5);
@@ -112,7 +90,7 @@ TEST(Records, RequiredLinksStopWhenMissing) {
 
 TEST(Records, WrongElementNameIsFatal) {
     Product p;
-    EXPECT_EQ(fatal_message([&] { p.from_xml("Product", {}, 1); }),
+    EXPECT_EQ(stop_of([&] { p.from_xml("Product", {}, 1); }).message(),
               "assertion failed: name.local_name == \"Products\"");
 }
 

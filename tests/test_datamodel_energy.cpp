@@ -3,7 +3,6 @@
 #include <cmath>
 #include <functional>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,38 +23,15 @@ namespace {
 
 using Attrs = std::vector<XmlAttribute>;
 using mirelo::testing::capture_fd;
+using mirelo::testing::json_of;
+using mirelo::testing::stop_of;
+using mirelo::testing::xml_of;
 
 template <class R>
 R read(const Attrs& attrs, uint32_t database_id = 7) {
     R record;
     record.from_xml(R::ELEMENT_NAME, attrs, database_id);
     return record;
-}
-
-// The fatal stop raised by `call`, or nothing when it returned normally.
-std::optional<FatalStop> stop_of(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const FatalStop& stop) {
-        return stop;
-    }
-    return std::nullopt;
-}
-
-template <class R>
-std::string json_of(const R& record) {
-    auto result = json::encode(record);
-    EXPECT_TRUE(result.ok());
-    return result.ok() ? result.value().str() : std::string();
-}
-
-template <class R>
-std::string xml_of(const R& record) {
-    std::ostringstream out;
-    XmlWriter writer(out);
-    record.node_to_xml(writer, "Datamodel");
-    EXPECT_TRUE(writer.open_elements().empty());
-    return out.str();
 }
 
 const Attrs OPERATION_LINKS = {{"HeatSupplyUtilityLink", "0:3"}, {"ScenarioLink", "0:2"}};
@@ -197,23 +173,21 @@ TEST(EnergyRecords, ConversionFailuresStopAndNameTheAttribute) {
         {[] { read<OperationIndicatorGroup>({{"PENR", "Infinity"}}); }, "real: invalid float literal", "PENR"},
     };
     for (const auto& c : cases) {
-        auto stop = stop_of(c.call);
-        ASSERT_TRUE(stop.has_value()) << c.attribute;
-        EXPECT_EQ(stop->message(), c.message);
-        EXPECT_NE(std::string(stop->what()).find(c.attribute), std::string::npos) << stop->what();
+        SCOPED_TRACE(c.attribute);
+        const FatalStop stop = stop_of(c.call);
+        EXPECT_EQ(stop.message(), c.message);
+        EXPECT_NE(std::string(stop.what()).find(c.attribute), std::string::npos) << stop.what();
     }
 }
 
 TEST(EnergyRecords, ElementNameIsChecked) {
     Building b;
-    auto stop = stop_of([&] { b.from_xml("Building", Attrs{}, 1); });
-    ASSERT_TRUE(stop.has_value());
-    EXPECT_EQ(stop->message(), "assertion failed: name.local_name == \"Buildings\"");
+    EXPECT_EQ(stop_of([&] { b.from_xml("Building", Attrs{}, 1); }).message(),
+              "assertion failed: name.local_name == \"Buildings\"");
 
     OperationIndicatorGroup g;
-    stop = stop_of([&] { g.from_xml("OperationDataPoints", Attrs{}, 1); });
-    ASSERT_TRUE(stop.has_value());
-    EXPECT_EQ(stop->message(), "assertion failed: name.local_name == \"OperationIndicatorGroups\"");
+    EXPECT_EQ(stop_of([&] { g.from_xml("OperationDataPoints", Attrs{}, 1); }).message(),
+              "assertion failed: name.local_name == \"OperationIndicatorGroups\"");
 }
 
 TEST(EnergyRecords, UtilityBooleanAndOutputs) {
@@ -274,10 +248,10 @@ TEST(EnergyRecords, OperationLinkFailures) {
          "ScenarioLink"},
     };
     for (const auto& c : cases) {
-        auto stop = stop_of([&] { read<Operation>(c.attrs, 5); });
-        ASSERT_TRUE(stop.has_value()) << c.attribute;
-        EXPECT_EQ(stop->message(), c.message);
-        EXPECT_NE(std::string(stop->what()).find(c.attribute), std::string::npos) << stop->what();
+        SCOPED_TRACE(c.attribute);
+        const FatalStop stop = stop_of([&] { read<Operation>(c.attrs, 5); });
+        EXPECT_EQ(stop.message(), c.message);
+        EXPECT_NE(std::string(stop.what()).find(c.attribute), std::string::npos) << stop.what();
     }
 }
 

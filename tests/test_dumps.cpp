@@ -13,8 +13,7 @@ namespace mirelo {
 namespace {
 
 RootNode example_tree() {
-    const std::string examples = MIRELO_EXAMPLES_DIR;
-    return calculated_tree(examples + "/project.xml", {examples + "/generic_db.xml"});
+    return calculated_tree(testing::example_path("project.xml"), {testing::example_path("generic_db.xml")});
 }
 
 // Element names in document order, or the parser's error text.

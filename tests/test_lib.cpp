@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,7 +12,12 @@
 namespace mirelo {
 namespace {
 
+using testing::call_exported;
+using testing::CallResult;
 using testing::capture_fd;
+using testing::example_path;
+using testing::line_count;
+using testing::read_file;
 using testing::TempDir;
 
 // Pieces of a small generic database; the stage links are put in per test.
@@ -83,34 +85,6 @@ struct Inputs {
         libraries.push_back(dir.write("generic.xml", generic_xml));
     }
 };
-
-std::string example(std::string_view name) { return std::string(MIRELO_EXAMPLES_DIR) + "/" + std::string(name); }
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-size_t line_count(std::string_view text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
-
-// Calls the C entry and takes the result over; `null` tells a null result
-// apart from the empty text.
-struct CResult {
-    bool null = true;
-    std::string text;
-};
-CResult call_c(const char* project_path, const std::vector<const char*>& libraries) {
-    const char* out = process_xml_file_to_json(project_path, libraries.data(), libraries.size());
-    CResult result;
-    if (out) {
-        result.null = false;
-        result.text = out;
-        free_string(const_cast<char*>(out));
-    }
-    return result;
-}
 
 // A strict recursive-descent check that a text is exactly one JSON value.
 class JsonChecker {
@@ -313,12 +287,12 @@ TEST(WritePayloadTest, WriteFailureIsFatalWhateverThePayloadSize) {
 }
 
 TEST(ProcessTest, ExampleProjectRunsEndToEndAndIsStable) {
-    std::string project_path = example("project.xml");
-    std::string generic_path = example("generic_db.xml");
-    CResult first, second;
+    std::string project_path = example_path("project.xml");
+    std::string generic_path = example_path("generic_db.xml");
+    CallResult first, second;
     std::string err = capture_fd(2, [&] {
-        first = call_c(project_path.c_str(), {generic_path.c_str()});
-        second = call_c(project_path.c_str(), {generic_path.c_str()});
+        first = call_exported(project_path, {generic_path});
+        second = call_exported(project_path, {generic_path});
     });
     EXPECT_EQ(err, "");
     ASSERT_FALSE(first.null);
@@ -331,7 +305,7 @@ TEST(ProcessTest, ExampleProjectRunsEndToEndAndIsStable) {
 // The example is meant to show the main features of the calculation; this
 // keeps edits of the example data from losing them.
 TEST(ProcessTest, ExampleProjectCoversTheCalculation) {
-    RootNode root = calculated_tree(example("project.xml"), {example("generic_db.xml")});
+    RootNode root = calculated_tree(example_path("project.xml"), {example_path("generic_db.xml")});
     ASSERT_EQ(root.children.size(), 1u);
     const BuildingNode& building = root.children[0];
 
@@ -384,9 +358,9 @@ TEST(CApiTest, InvalidUtf8PathIsRefusedWithTwoLines) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.valid_up_to);
-        CResult result;
+        CallResult result;
         result.null = false;
-        std::string err = capture_fd(2, [&] { result = call_c(c.path.c_str(), {}); });
+        std::string err = capture_fd(2, [&] { result = call_exported(c.path, {}); });
         EXPECT_TRUE(result.null);
         EXPECT_EQ(err, "Error: invalid utf-8: invalid byte near index " + std::to_string(c.valid_up_to) +
                            "\nError: Error parsing input_xml_path\n");
@@ -397,9 +371,9 @@ TEST(CApiTest, ArgumentsThatCannotBeUsedGiveNull) {
     TempDir dir;
     std::string good = (dir.path() / "project.xml").string();
     const char* bad_library = "lib\xfe.xml";
-    CResult result;
+    CallResult result;
     result.null = false;
-    std::string err = capture_fd(2, [&] { result = call_c(good.c_str(), {"ok.xml", bad_library}); });
+    std::string err = capture_fd(2, [&] { result = call_exported(good, {"ok.xml", bad_library}); });
     EXPECT_TRUE(result.null);
     EXPECT_EQ(err, "Error: invalid utf-8: invalid byte near index 3\nError: Error parsing library_xml_paths\n");
 
@@ -419,9 +393,9 @@ TEST(CApiTest, ArgumentsThatCannotBeUsedGiveNull) {
 TEST(CApiTest, StoppedRunGivesEmptyTextNotNull) {
     // No library at all (a null array of length 0 is allowed): the generic
     // database is missing, so the run stops.
-    std::string project_path = example("project.xml");
-    CResult result;
-    std::string err = capture_fd(2, [&] { result = call_c(project_path.c_str(), {}); });
+    std::string project_path = example_path("project.xml");
+    CallResult result;
+    std::string err = capture_fd(2, [&] { result = call_exported(project_path, {}); });
     EXPECT_FALSE(result.null);
     EXPECT_EQ(result.text, "");
     EXPECT_NE(err.find("Missing GEN_DK"), std::string::npos);
@@ -429,7 +403,7 @@ TEST(CApiTest, StoppedRunGivesEmptyTextNotNull) {
     // A valid non-ASCII path passes the check and reaches the reader.
     TempDir dir;
     std::string path = (dir.path() / "ma\xc3\xafs.xml").string();
-    err = capture_fd(2, [&] { result = call_c(path.c_str(), {}); });
+    err = capture_fd(2, [&] { result = call_exported(path, {}); });
     EXPECT_FALSE(result.null);
     EXPECT_EQ(result.text, "");
     EXPECT_EQ(line_count(err), 1u);

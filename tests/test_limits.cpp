@@ -11,11 +11,10 @@
 
 #include <fcntl.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -26,32 +25,17 @@
 
 namespace {
 
-using mirelo::testing::TempDir;
-
+using mirelo::testing::bad_input_path;
+using mirelo::testing::line_count;
+using mirelo::testing::read_file;
+using mirelo::testing::replaced;
 using mirelo::testing::SANITIZED;
+using mirelo::testing::TempDir;
 
 // Sanitized builds run several times slower and keep freed memory in
 // quarantine; the bounds grow with them.
 int seconds_allowed(int seconds) { return SANITIZED ? seconds * 3 : seconds; }
 long megabytes_allowed(long megabytes) { return SANITIZED ? megabytes * 2 + 512 : megabytes; }
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-std::string bad_input(std::string_view name) {
-    return read_file(std::string(MIRELO_TESTDATA_DIR) + "/bad_input/" + std::string(name));
-}
-
-std::string replaced(std::string text, std::string_view from, std::string_view to) {
-    const size_t at = text.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    if (at != std::string::npos) text.replace(at, from.size(), to);
-    return text;
-}
 
 struct Bounded {
     bool finished = false;     // the call returned before the time ran out
@@ -68,6 +52,8 @@ Bounded run_bounded(const TempDir& dir, const std::string& project, const std::v
     const std::string result_path = (dir.path() / "result.json").string();
     const std::string err_path = (dir.path() / "stderr.txt").string();
     const std::string status_path = (dir.path() / "status.txt").string();
+    // A directory serves several calls: nothing an earlier child wrote may be read as this one's.
+    for (const std::string& path : {result_path, err_path, status_path}) std::filesystem::remove(path);
     std::fflush(stdout);
     std::fflush(stderr);
     const auto start = std::chrono::steady_clock::now();
@@ -129,12 +115,10 @@ std::vector<uint64_t> result_years(const std::string& json) {
     return years;
 }
 
-size_t line_count(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
-
 TEST(LimitsTest, DeeplyNestedRecordsAreReadLikeFlatOnes) {
     TempDir dir;
-    const std::string generic = dir.write("generic.xml", bad_input("base_generic.xml"));
-    const std::string flat = bad_input("base_project.xml");
+    const std::string generic = dir.write("generic.xml", read_file(bad_input_path("base_generic.xml")));
+    const std::string flat = read_file(bad_input_path("base_project.xml"));
     // The same records, 100,000 elements down.
     constexpr int DEPTH = 100000;
     const size_t body = flat.find("<Project>") + std::string_view("<Project>").size();
@@ -157,12 +141,12 @@ TEST(LimitsTest, DeeplyNestedRecordsAreReadLikeFlatOnes) {
 
 TEST(LimitsTest, HugeAttributeValueIsReadInBoundedTime) {
     TempDir dir;
-    const std::string generic = dir.write("generic.xml", bad_input("base_generic.xml"));
+    const std::string generic = dir.write("generic.xml", read_file(bad_input_path("base_generic.xml")));
     // A 100 MB building description, carried through to the result.
     constexpr size_t SIZE = size_t{100} << 20;
     std::string path;
     {
-        const std::string project = bad_input("base_project.xml");
+        const std::string project = read_file(bad_input_path("base_project.xml"));
         const size_t at = project.find(" FloorArea=");
         ASSERT_NE(at, std::string::npos);
         std::ofstream out((dir.path() / "huge.xml").string(), std::ios::binary);
@@ -185,10 +169,11 @@ TEST(LimitsTest, HugeAttributeValueIsReadInBoundedTime) {
 
 TEST(LimitsTest, DataPointsInTheLastYearOfTheRangeStayOutsideThePeriod) {
     TempDir dir;
-    const std::string project = dir.write("project.xml", bad_input("base_project.xml"));
+    const std::string project = dir.write("project.xml", read_file(bad_input_path("base_project.xml")));
     // Two data points in year 4294967295: the step between them must not
     // wrap to year 0 and walk the whole range.
-    std::string generic = replaced(bad_input("base_generic.xml"), "Year=\"2030\"", "Year=\"4294967295\"");
+    std::string generic =
+        replaced(read_file(bad_input_path("base_generic.xml")), "Year=\"2030\"", "Year=\"4294967295\"");
     generic = replaced(generic, "  <SuperCategories",
                        "  <OperationDataPoints ID=\"3\" ScenarioID=\"1\" Year=\"4294967295\"/>\n"
                        "  <OperationIndicatorGroups ID=\"5\" DataPointID=\"3\" UtilityID=\"1\" GWP=\"9\"/>\n"
@@ -211,8 +196,8 @@ TEST(LimitsTest, DataPointsInTheLastYearOfTheRangeStayOutsideThePeriod) {
 
 TEST(LimitsTest, CalculationPeriodCrossingTheEndOfTheRangeEndsCleanly) {
     TempDir dir;
-    const std::string generic = dir.write("generic.xml", bad_input("base_generic.xml"));
-    const std::string project = replaced(replaced(bad_input("base_project.xml"), "InitialYear=\"2025\"",
+    const std::string generic = dir.write("generic.xml", read_file(bad_input_path("base_generic.xml")));
+    const std::string project = replaced(replaced(read_file(bad_input_path("base_project.xml")), "InitialYear=\"2025\"",
                                                   "InitialYear=\"4294967290\""),
                                          "CalculationTimeSpan=\"50\"", "CalculationTimeSpan=\"20\"");
     const Bounded bounded = run_bounded(dir, dir.write("project.xml", project), {generic}, seconds_allowed(10));

@@ -16,7 +16,6 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -27,27 +26,13 @@
 
 namespace {
 
+using mirelo::testing::example_path;
+using mirelo::testing::read_file;
+using mirelo::testing::replaced;
+using mirelo::testing::SANITIZED;
 using mirelo::testing::TempDir;
 
-using mirelo::testing::SANITIZED;
-
 constexpr uint64_t MIB = uint64_t{1} << 20;
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-std::string example(std::string_view name) { return read_file(std::string(MIRELO_EXAMPLES_DIR) + "/" + std::string(name)); }
-
-std::string replaced(std::string text, std::string_view from, std::string_view to) {
-    const size_t at = text.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    if (at != std::string::npos) text.replace(at, from.size(), to);
-    return text;
-}
 
 // A kB figure of /proc/self/status ("VmSize", "VmHWM", "VmRSS").
 uint64_t status_kib(std::string_view key) {
@@ -145,8 +130,8 @@ TEST(Budget, ChargesStopAtTheLimitAndOnlyInsideAScope) {
 // child; under sanitizers, which reserve terabytes of shadow memory, the
 // limit cannot be set and only the stop is checked).
 TEST(Budget, AmplifyingInputsStopWithinOneGibibyte) {
-    const std::string project = example("project.xml");
-    const std::string generic = example("generic_db.xml");
+    const std::string project = read_file(example_path("project.xml"));
+    const std::string generic = read_file(example_path("generic_db.xml"));
     // Elements of every construction, each with replacements over the whole period.
     std::string elements;
     for (int i = 0; i < 20; ++i) {
@@ -208,9 +193,9 @@ TEST(Budget, AmplifyingInputsStopWithinOneGibibyte) {
 TEST(Budget, ExampleOverTwoHundredYearsCalculates) {
     TempDir dir;
     const std::string project_path =
-        dir.write("project.xml", replaced(example("project.xml"), "CalculationTimeSpan=\"50\"",
+        dir.write("project.xml", replaced(read_file(example_path("project.xml")), "CalculationTimeSpan=\"50\"",
                                           "CalculationTimeSpan=\"200\""));
-    const mirelo::json::Text json = mirelo::process(project_path, {std::string(MIRELO_EXAMPLES_DIR) + "/generic_db.xml"}, "");
+    const mirelo::json::Text json = mirelo::process(project_path, {example_path("generic_db.xml")}, "");
     EXPECT_FALSE(json.empty());
     EXPECT_NE(json.view().find("\"2224\":"), std::string_view::npos);  // the period's last year
 }
@@ -220,7 +205,7 @@ TEST(Budget, ExampleOverTwoHundredYearsCalculates) {
 // under an address-space limit of about three times what the call needs.
 TEST(ExportedCall, CalculatesUnderThreeTimesItsRealNeed) {
     if (SANITIZED) GTEST_SKIP() << "an address-space limit cannot be set under sanitizers";
-    std::string generic = example("generic_db.xml");
+    std::string generic = read_file(example_path("generic_db.xml"));
     std::string points;
     for (int i = 0; i < 3000; ++i) {
         const std::string id = std::to_string(100 + i);
@@ -242,7 +227,8 @@ TEST(ExportedCall, CalculatesUnderThreeTimesItsRealNeed) {
     }
     TempDir dir;
     const std::string project_path =
-        dir.write("project.xml", replaced(example("project.xml"), "</Project>", buildings + "</Project>"));
+        dir.write("project.xml",
+                  replaced(read_file(example_path("project.xml")), "</Project>", buildings + "</Project>"));
     const std::string generic_path = dir.write("generic_db.xml", generic);
 
     // What the call needs: its resident high-water mark above the start.
@@ -276,9 +262,9 @@ TEST(ExportedCall, MemoryRunningOutGivesTheEmptyTextAndOneLine) {
     if (SANITIZED) GTEST_SKIP() << "an address-space limit cannot be set under sanitizers";
     TempDir dir;
     const std::string project_path =
-        dir.write("project.xml", replaced(example("project.xml"), "CalculationTimeSpan=\"50\"",
+        dir.write("project.xml", replaced(read_file(example_path("project.xml")), "CalculationTimeSpan=\"50\"",
                                           "CalculationTimeSpan=\"2000\""));
-    const std::string generic_path = std::string(MIRELO_EXAMPLES_DIR) + "/generic_db.xml";
+    const std::string generic_path = example_path("generic_db.xml");
     for (uint64_t spare_mib : {0, 1, 3, 6, 12}) {
         SCOPED_TRACE(spare_mib);
         const ChildOutcome outcome = in_child([&](int) {
@@ -290,7 +276,7 @@ TEST(ExportedCall, MemoryRunningOutGivesTheEmptyTextAndOneLine) {
         ASSERT_TRUE(WIFEXITED(outcome.status)) << outcome.err;
         EXPECT_EQ(WEXITSTATUS(outcome.status), 1) << outcome.err;
         EXPECT_EQ(outcome.err.rfind("Error: ", 0), 0u) << outcome.err;
-        EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
+        EXPECT_EQ(mirelo::testing::line_count(outcome.err), 1u) << outcome.err;
     }
 }
 
@@ -299,7 +285,7 @@ TEST(ExportedCall, MemoryRunningOutGivesTheEmptyTextAndOneLine) {
 // A project whose source record has an attribute no record type knows: one
 // "Skipping: " line on standard output, short or longer than any stdio buffer.
 std::string project_with_skipping_line(size_t value_length) {
-    return replaced(example("project.xml"), "<Sources ID=\"1\"",
+    return replaced(read_file(example_path("project.xml")), "<Sources ID=\"1\"",
                     "<Sources Unknown=\"" + std::string(value_length, 'x') + "\" ID=\"1\"");
 }
 
@@ -308,7 +294,7 @@ TEST(SkippingLine, FailedStandardOutputStopsTheCallWhateverTheLineLength) {
         SCOPED_TRACE(length);
         TempDir dir;
         const std::string project_path = dir.write("project.xml", project_with_skipping_line(length));
-        const std::string generic_path = std::string(MIRELO_EXAMPLES_DIR) + "/generic_db.xml";
+        const std::string generic_path = example_path("generic_db.xml");
         const ChildOutcome outcome = in_child([&](int) {
             const int full = ::open("/dev/full", O_WRONLY);
             ::dup2(full, STDOUT_FILENO);
@@ -324,7 +310,7 @@ TEST(SkippingLine, FailedStandardOutputStopsTheCallWhateverTheLineLength) {
 TEST(SkippingLine, ClosedPipeOnStandardOutputLeavesTheHostAlive) {
     TempDir dir;
     const std::string project_path = dir.write("project.xml", project_with_skipping_line(1));
-    const std::string generic_path = std::string(MIRELO_EXAMPLES_DIR) + "/generic_db.xml";
+    const std::string generic_path = example_path("generic_db.xml");
     const ChildOutcome outcome = in_child([&](int report) {
         signal(SIGPIPE, SIG_DFL);  // the host's default: a broken pipe would end it
         int fds[2];
@@ -344,10 +330,10 @@ TEST(SkippingLine, ClosedPipeOnStandardOutputLeavesTheHostAlive) {
 
 // ---------------------------------------------------------------- the text itself
 
-// FNV-1a, 64 bits: a fixed fingerprint of a text.
-// The example's JSON text as it has always been written.
+// The fingerprint of the example's JSON text as it has always been written.
 constexpr uint64_t EXAMPLE_FINGERPRINT = 0x6cdd312ee0328abbull;
 
+// FNV-1a, 64 bits: a fixed fingerprint of a text.
 uint64_t fingerprint(std::string_view text) {
     uint64_t h = 0xcbf29ce484222325ull;
     for (unsigned char c : text) h = (h ^ c) * 0x100000001b3ull;
@@ -355,8 +341,8 @@ uint64_t fingerprint(std::string_view text) {
 }
 
 TEST(ExportedCall, ExampleTextKeepsItsBytes) {
-    const std::string generic = std::string(MIRELO_EXAMPLES_DIR) + "/generic_db.xml";
-    const std::string project = std::string(MIRELO_EXAMPLES_DIR) + "/project.xml";
+    const std::string generic = example_path("generic_db.xml");
+    const std::string project = example_path("project.xml");
     const char* libraries[] = {generic.c_str()};
     const char* text = process_xml_file_to_json(project.c_str(), libraries, 1);
     ASSERT_NE(text, nullptr);

@@ -16,21 +16,11 @@ namespace {
 
 using testing::CapturingLogger;
 using testing::LogEntry;
+using testing::stop_of;
 using testing::TempDir;
 
 constexpr const char* kInvalidDigit = "u32: invalid digit found in string";
 constexpr const char* kGenDkSetting = R"(<Settings ID="1" Name="UID" Value="3735928559"/>)";
-
-// The fatal stop raised by `call`; fails the test when there is none.
-FatalStop stop_of(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const FatalStop& stop) {
-        return stop;
-    }
-    ADD_FAILURE() << "no fatal stop";
-    return FatalStop("");
-}
 
 std::vector<LogEntry> entries_at(const CapturingLogger& logger, LogLevel level) {
     std::vector<LogEntry> out;
@@ -357,17 +347,29 @@ TEST(Parser, FilesAreReadAsUtf8WhateverTheDeclarationNames) {
     }
 }
 
-TEST(Parser, ReferencesInAttributeValuesAreDecoded) {
-    TempDir dir;
-    std::string path = dir.write(
-        "p.xml",
-        in_root(R"(<Database PrimaryDatabaseUID="5"/>)"
-                R"(<Settings Name="A &amp; B" Value="&#65;&#x42;&lt;&gt;&apos;&quot;"/>)"));
-    Parser parser;
-    parser.parse_file(path, true);
-    ASSERT_EQ(parser.settings.size(), 1u);
-    EXPECT_EQ(parser.settings[0].name, "A & B");
-    EXPECT_EQ(parser.settings[0].value, "AB<>'\"");
+// References are decoded; literal tabs and line ends become blanks, while
+// those written as character references are kept.
+TEST(Parser, AttributeValuesAreDecodedAndNormalised) {
+    const struct {
+        const char* label;
+        std::string settings;
+        std::string name;
+        std::string value;
+    } cases[] = {
+        {"references", R"(<Settings Name="A &amp; B" Value="&#65;&#x42;&lt;&gt;&apos;&quot;"/>)", "A & B",
+         "AB<>'\""},
+        {"white space", "<Settings Name=\"a\tb\nc\r\nd\" Value=\" x&#9;y&#10;z&#13; \"/>", "a b c d", " x\ty\nz\r "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        std::string path = dir.write("p.xml", in_root(R"(<Database PrimaryDatabaseUID="5"/>)" + c.settings));
+        Parser parser;
+        parser.parse_file(path, true);
+        ASSERT_EQ(parser.settings.size(), 1u);
+        EXPECT_EQ(parser.settings[0].name, c.name);
+        EXPECT_EQ(parser.settings[0].value, c.value);
+    }
 }
 
 TEST(Parser, FileWithoutRootElement) {
@@ -440,18 +442,6 @@ TEST(Parser, NamespacedAttributesAreReadByLocalName) {
     EXPECT_EQ(parser.settings[0].name, "second");
     // Namespace declarations are not attributes of the record.
     EXPECT_EQ(out, "Skipping: Other = \"o\"\n");
-}
-
-TEST(Parser, WhitespaceInAttributeValuesIsNormalised) {
-    TempDir dir;
-    std::string path = dir.write(
-        "p.xml",
-        in_root("<Database PrimaryDatabaseUID=\"5\"/><Settings Name=\"a\tb\nc\r\nd\" Value=\" x&#9;y&#10;z&#13; \"/>"));
-    Parser parser;
-    parser.parse_file(path, true);
-    ASSERT_EQ(parser.settings.size(), 1u);
-    EXPECT_EQ(parser.settings[0].name, "a b c d");
-    EXPECT_EQ(parser.settings[0].value, " x\ty\nz\r ");
 }
 
 TEST(Parser, SecondTopLevelElementIsAReaderError) {

@@ -6,29 +6,21 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
-#include <functional>
 #include <limits>
 #include <string>
 
 #include "shared_error.hpp"
+#include "test_support.hpp"
 
 namespace mirelo {
 namespace {
+
+using testing::stop_of;
 
 constexpr const char* kEmpty = "cannot parse integer from empty string";
 constexpr const char* kInvalid = "invalid digit found in string";
 constexpr const char* kOverflow = "number too large to fit in target type";
 constexpr const char* kUnderflow = "number too small to fit in target type";
-
-// The message of the fatal stop raised by `call`, or "" when it returned.
-std::string stop_message(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const FatalStop& stop) {
-        return stop.message();
-    }
-    return "";
-}
 
 TEST(ParseU32, AcceptsOptionalPlusAndLeadingZeros) {
     const struct {
@@ -54,7 +46,7 @@ TEST(ParseU32, RejectsWithRuleAndKind) {
         {"99999999999999999999999999999999", kOverflow},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(stop_message([&] { parse_u32(c.text); }), std::string("u32: ") + c.kind) << '"' << c.text << '"';
+        EXPECT_EQ(stop_of([&] { parse_u32(c.text); }).message(), std::string("u32: ") + c.kind) << '"' << c.text << '"';
     }
 }
 
@@ -81,7 +73,7 @@ TEST(ParseI32, RejectsWithRuleAndKind) {
         {"-99999999999999999999", kUnderflow},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(stop_message([&] { parse_i32(c.text); }), std::string("i32: ") + c.kind) << '"' << c.text << '"';
+        EXPECT_EQ(stop_of([&] { parse_i32(c.text); }).message(), std::string("i32: ") + c.kind) << '"' << c.text << '"';
     }
 }
 
@@ -157,13 +149,13 @@ TEST(ParseReal, ReadsNaNOnlyInThatLetterCase) {
 }
 
 TEST(ParseReal, RejectsMalformedText) {
-    EXPECT_EQ(stop_message([] { parse_real(""); }), "real: cannot parse float from empty string");
+    EXPECT_EQ(stop_of([] { parse_real(""); }).message(), "real: cannot parse float from empty string");
     const char* invalid[] = {"nan",  "NAN",  "Inf",  "INF", "Infinity", "infinity", "inff", "-nan", "0x10",
                              "1,5",  " 1",   "1 ",   "e5",  "E5",       "-e5",      ".",    "-",    "+",
                              "+-1",  "--1",  "1e",   "1e+", "1e-",      ".e",       "1.2.3", "1e5.0", "1e5e5",
                              "1d5",  "1_000", "- 1", "NaN ", "+inf5",   "\u00a01" /* no-break space, 1 */};
     for (const char* text : invalid) {
-        EXPECT_EQ(stop_message([&] { parse_real(text); }), "real: invalid float literal") << '"' << text << '"';
+        EXPECT_EQ(stop_of([&] { parse_real(text); }).message(), "real: invalid float literal") << '"' << text << '"';
     }
 }
 
@@ -174,7 +166,7 @@ TEST(ParseBool, LowerCasesThenRequiresTrueOrFalse) {
     EXPECT_FALSE(parse_bool("false"));
     EXPECT_FALSE(parse_bool("FaLsE"));
     for (const char* text : {"1", "0", "yes", " true", "true ", "", "tru", "truee", "t"}) {
-        EXPECT_EQ(stop_message([&] { parse_bool(text); }), "bool: provided string was not `true` or `false`")
+        EXPECT_EQ(stop_of([&] { parse_bool(text); }).message(), "bool: provided string was not `true` or `false`")
             << '"' << text << '"';
     }
 }

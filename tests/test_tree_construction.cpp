@@ -212,30 +212,15 @@ RootNode build(const World& world) {
     return root;
 }
 
-FatalStop build_stop(const World& world) {
-    try {
-        build(world);
-    } catch (const FatalStop& stop) {
-        return stop;
-    }
-    ADD_FAILURE() << "construction did not stop";
-    return FatalStop("");
-}
-
+// A link as "G<row>" (generic database) or "<db>:<row>".
 std::string id(const Link& link) {
     return (link.database_id == G ? "G" : std::to_string(link.database_id) + ":") + std::to_string(link.row_id);
 }
 
-// Appends `tag` and the link as "G<row>" (generic database) or "<db>:<row>".
+// Appends `tag` and the link as `id` writes it.
 void put(std::string& s, std::string_view tag, const Link& link) {
     s += tag;
-    if (link.database_id == G) {
-        s += 'G';
-    } else {
-        s += std::to_string(link.database_id);
-        s += ':';
-    }
-    s += std::to_string(link.row_id);
+    s += id(link);
 }
 
 // The element branch as one line: node ids with their children in brackets.
@@ -377,6 +362,25 @@ struct StopCase {
 
 const std::string NO_ENTRY = "no entry found for key";
 
+// Each case's change to the standard world stops the construction with the
+// case's message and context.
+void expect_stops(std::span<const StopCase> cases) {
+    for (const StopCase& c : cases) {
+        World world;
+        c.change(world);
+        FatalStop stop = testing::stop_of([&] { build(world); });
+        EXPECT_EQ(stop.message(), c.message) << c.what;
+        EXPECT_EQ(stop.context(), c.context) << c.what;
+    }
+}
+
+// No utility of the generic database is an electricity utility.
+void no_generic_electricity(World& w) {
+    for (auto& u : w.utilities) {
+        if (u.link.database_id == G) u.is_electricity = false;
+    }
+}
+
 TEST(TreeConstruction, MissingReferencesStopWithTheirContext) {
     const std::string g = std::to_string(G);
     const StopCase cases[] = {
@@ -410,31 +414,14 @@ TEST(TreeConstruction, MissingReferencesStopWithTheirContext) {
          },
          "Missing indicator group for <OperationDataPoint ID=\"11\", ScenarioID=\"1\", Year=\"2020\",>",
          "OperationDataPoint " + g + ":11 has no operation_indicator_groups entry for OperationUtility " + g + ":2"},
-        {"electricity utility",
-         [](World& w) {
-             for (auto& u : w.utilities) {
-                 if (u.link.database_id == G) u.is_electricity = false;
-             }
-         },
-         "Could not find electricity utility",
+        {"electricity utility", no_generic_electricity, "Could not find electricity utility",
          "Operation 5:1 looks for an electricity utility of database " + g},
     };
-    for (const StopCase& c : cases) {
-        World world;
-        c.change(world);
-        FatalStop stop = build_stop(world);
-        EXPECT_EQ(stop.message(), c.message) << c.what;
-        EXPECT_EQ(stop.context(), c.context) << c.what;
-    }
+    expect_stops(cases);
 }
 
 TEST(TreeConstruction, FirstFailingCheckWins) {
     const std::string g = std::to_string(G);
-    auto no_generic_electricity = [](World& w) {
-        for (auto& u : w.utilities) {
-            if (u.link.database_id == G) u.is_electricity = false;
-        }
-    };
     auto element_source = [](uint32_t row) { return [row](World& w) { World::row(w.elements, P, row).source_id = 9; }; };
     auto missing_product = [](World& w) { World::row(w.product_links, P, 1).parsed_product_link = Link(P, 9); };
 
@@ -488,27 +475,8 @@ TEST(TreeConstruction, FirstFailingCheckWins) {
          [&](World& w) { World::row(w.constructions, P, 2).source_id = 9; }, NO_ENTRY,
          "Construction 5:2 refers to sources 5:9"},
     };
-    for (const StopCase& c : cases) {
-        World world;
-        c.change(world);
-        FatalStop stop = build_stop(world);
-        EXPECT_EQ(stop.message(), c.message) << c.what;
-        EXPECT_EQ(stop.context(), c.context) << c.what;
-    }
+    expect_stops(cases);
 }
-
-// Fails the start of one element name, otherwise writes as usual.
-class FailingWriter : public XmlWriter {
-public:
-    FailingWriter(std::ostream& out, std::string fail) : XmlWriter(out), fail_(std::move(fail)) {}
-    XmlStatus start_element(std::string_view name, std::span<const XmlAttr> attributes) override {
-        if (name == fail_) return std::string("disk full");
-        return XmlWriter::start_element(name, attributes);
-    }
-
-private:
-    std::string fail_;
-};
 
 TEST(RootNode, DumpsAndEncodesAnEmptyRoot) {
     RootNode root;
@@ -522,7 +490,8 @@ TEST(RootNode, DumpsAndEncodesAnEmptyRoot) {
     EXPECT_EQ(out.str(), "<Root></Root>");
 
     std::ostringstream failed_out;
-    FailingWriter failing(failed_out, "Root");
+    testing::ScriptedWriter failing(failed_out);
+    failing.fail_start = "Root";
     try {
         root.node_to_xml(failing);
         ADD_FAILURE() << "no stop";

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <functional>
 #include <limits>
-#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -19,6 +18,10 @@
 
 namespace mirelo {
 namespace {
+
+using testing::stage_names;
+using testing::Years;
+using testing::years_of;
 
 constexpr uint32_t DB = 7;
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
@@ -97,36 +100,6 @@ Element element(double amount) {
     return e;
 }
 
-using Years = std::map<uint32_t, double>;
-
-// The years of one indicator of one stage, empty when the stage or the
-// indicator is missing.
-Years years_of(const TreeResults& results, std::string_view stage, std::string_view indicator = "gwp") {
-    Years out;
-    const TreeResultStage* s = results.stages.find(std::string(stage));
-    if (!s) return out;
-    const TreeResultIndicator* i = s->indicators.find(std::string(indicator));
-    if (!i) return out;
-    for (const TreeResultYear& entry : i->years) out[entry.year] = entry.value;
-    return out;
-}
-
-std::set<std::string> stage_names(const TreeResults& results) {
-    std::set<std::string> out;
-    for (const TreeResultStage& entry : results.stages) out.insert(entry.stage);
-    return out;
-}
-
-std::string stop_message(const std::function<void()>& call, std::string* context = nullptr) {
-    try {
-        call();
-    } catch (const FatalStop& stop) {
-        if (context) *context = stop.context();
-        return stop.message();
-    }
-    return "";
-}
-
 void expect_untouched(const ProductNode& p) {
     EXPECT_EQ(p.calc_stage_amount, 0.0);
     EXPECT_EQ(p.calc_stage_amount_unit, "");
@@ -189,9 +162,9 @@ TEST(ProductCalculation, StageCodesIgnoreCaseAndSurroundingBlanks) {
     EXPECT_EQ(product.get_stage_index("c4"), std::nullopt);
 
     ASSERT_FALSE(product.calculate(building(2020, 50), element(1.0), Construction()));
-    EXPECT_EQ(stage_names(product.children[0].results), (std::set<std::string>{"a1_3", "b4", "b4_a", "sum"}));
-    EXPECT_EQ(stage_names(product.children[1].results), (std::set<std::string>{"b4", "b4_c", "c3", "sum"}));
-    EXPECT_EQ(stage_names(product.children[2].results), (std::set<std::string>{"b4", "b4_c", "d", "sum"}));
+    EXPECT_EQ(stage_names(product.children[0].results), (std::vector<std::string>{"a1_3", "b4", "b4_a", "sum"}));
+    EXPECT_EQ(stage_names(product.children[1].results), (std::vector<std::string>{"b4", "b4_c", "c3", "sum"}));
+    EXPECT_EQ(stage_names(product.children[2].results), (std::vector<std::string>{"b4", "b4_c", "d", "sum"}));
 }
 
 TEST(ProductCalculation, WorkedExample) {
@@ -349,15 +322,29 @@ TEST(ProductCalculation, ZeroLifespanIsAFatalStop) {
         setup.lifespan = 0;
         setup.stages = {{"a1_3"}, {"c3"}};
         ProductNode product = make_product(setup);
-        std::string context;
-        EXPECT_EQ(stop_message([&] { (void)product.calculate(building(2020, 50), element(amount), Construction()); },
-                               &context),
-                  "attempted to divide by zero")
-            << amount;
+        const FatalStop stop =
+            testing::stop_of([&] { (void)product.calculate(building(2020, 50), element(amount), Construction()); });
+        EXPECT_EQ(stop.message(), "attempted to divide by zero") << amount;
         for (const char* part : {"product link 7:503", "product 7:3", stage}) {
-            EXPECT_NE(context.find(part), std::string::npos) << context;
+            EXPECT_NE(stop.context().find(part), std::string::npos) << stop.context();
         }
     }
+}
+
+// One element holding `products` in one construction, alone in its category
+// and super category.
+AllElementsNode one_element_tree(const Element& record, std::vector<ProductNode> products) {
+    ConstructionNode cstr{Construction(), Source()};
+    for (ProductNode& product : products) cstr.add_child(std::move(product));
+    ElementNode elm{record, Source()};
+    elm.add_child(std::move(cstr));
+    CategoryNode cat{Category()};
+    cat.add_child(std::move(elm));
+    SuperCategoryNode super{SuperCategory()};
+    super.add_child(std::move(cat));
+    AllElementsNode all;
+    all.add_child(std::move(super));
+    return all;
 }
 
 // Super category -> two categories; the third of five products has no a1_3 stage.
@@ -436,29 +423,19 @@ TEST(ElementWalk, SumsCarryHierarchyStagesAndWeightsUp) {
     second.row = 2;
     second.amount = 1.0;
     second.stages = {{"a1_3", 1.0, 1.0, 1.0}, {"c4", 1.0, 1.0, 1.0}, {"d", 1.0, 1.0, -1.0}};
-    ConstructionNode cstr{Construction(), Source()};
-    cstr.add_child(make_product(first));
-    cstr.add_child(make_product(second));
-    ElementNode elm{element(2.0), Source()};
-    elm.add_child(std::move(cstr));
-    CategoryNode cat{Category()};
-    cat.add_child(std::move(elm));
-    SuperCategoryNode super{SuperCategory()};
-    super.add_child(std::move(cat));
-    AllElementsNode all;
-    all.add_child(std::move(super));
+    AllElementsNode all = one_element_tree(element(2.0), {make_product(first), make_product(second)});
 
     ASSERT_FALSE(all.calculate(building(2020, 50)));
     all.calculate_hierarchy_sums();
 
     const ProductNode& p = all.children[0].children[0].children[0].children[0].children[0];
-    EXPECT_EQ(stage_names(p.results), (std::set<std::string>{"a1_3", "b4", "c3", "sum"}));
+    EXPECT_EQ(stage_names(p.results), (std::vector<std::string>{"a1_3", "b4", "c3", "sum"}));
     EXPECT_EQ(years_of(p.results, "b4"), (Years{{2040, 39.0}, {2060, 39.0}, {9999, 78.0}}));
     EXPECT_EQ(years_of(p.results, "sum"), (Years{{2020, 30.0}, {2040, 39.0}, {2060, 39.0}, {2069, 9.0}, {9999, 117.0}}));
     EXPECT_EQ(p.results.weight, 9.0);
 
     // Second product, stage amount 2.0: a1_3 2 + b4_a 4, c4 2 + b4_c 4, d -2 + b4_c -4.
-    EXPECT_EQ(stage_names(all.results), (std::set<std::string>{"a1_3", "b4", "c3", "c4", "d", "sum"}));
+    EXPECT_EQ(stage_names(all.results), (std::vector<std::string>{"a1_3", "b4", "c3", "c4", "d", "sum"}));
     EXPECT_EQ(years_of(all.results, "sum")[9999], 117.0 + 6.0);
     EXPECT_EQ(all.results.weight, 11.0);
     EXPECT_EQ(all.results.demo_weight, 0.0);
@@ -613,23 +590,14 @@ TEST(XmlDump, RecordFailuresAreIgnoredNodeFailuresStop) {
 
     RecordingWriter strict;
     strict.failing = {"Stage"};
-    EXPECT_NE(stop_message([&] { product.node_to_xml(strict); }), "");
+    EXPECT_NE(testing::stop_of([&] { product.node_to_xml(strict); }).message(), "");
     EXPECT_EQ(strict.open_elements(), (std::vector<std::string>{"Product"}));
 }
 
 TEST(XmlDump, InnerNodesNestTheirChildren) {
     ProductSetup setup;
     setup.stages = {{"a1_3"}, {"c3"}};
-    ConstructionNode cstr{Construction(), Source()};
-    cstr.add_child(make_product(setup));
-    ElementNode elm{Element(), Source()};
-    elm.add_child(std::move(cstr));
-    CategoryNode cat{Category()};
-    cat.add_child(std::move(elm));
-    SuperCategoryNode super{SuperCategory()};
-    super.add_child(std::move(cat));
-    AllElementsNode all;
-    all.add_child(std::move(super));
+    AllElementsNode all = one_element_tree(Element(), {make_product(setup)});
 
     RecordingWriter writer;
     all.node_to_xml(writer);

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -16,9 +15,12 @@
 namespace mirelo {
 namespace {
 
-constexpr uint32_t kMaxYear = 4294967295u;
+using testing::json_of;
+using testing::stage_names;
+using testing::Years;
+using testing::years_of;
 
-using Years = std::map<uint32_t, double>;
+constexpr uint32_t kMaxYear = 4294967295u;
 
 Building make_building(uint32_t initial_year, uint32_t timespan, double floor_area) {
     Building b;
@@ -70,29 +72,6 @@ OperationUtilityNode make_utility(bool electricity, const std::vector<std::pair<
     uint32_t row = 10;
     for (const auto& [year, gwp] : points) node.add_child(make_point(year, gwp, row++));
     return node;
-}
-
-Years years_of(const TreeResults& results, std::string_view stage, std::string_view indicator) {
-    Years out;
-    const TreeResultStage* s = results.stages.find(stage);
-    if (!s) return out;
-    const TreeResultIndicator* ind = s->indicators.find(indicator);
-    if (!ind) return out;
-    for (const TreeResultYear& entry : ind->years) out[entry.year] = entry.value;
-    return out;
-}
-
-std::vector<std::string> stage_names(const TreeResults& results) {
-    std::vector<std::string> out;
-    for (const TreeResultStage& stage : results.stages) out.push_back(stage.stage);
-    return out;
-}
-
-template <class T>
-std::string json_of(const T& value) {
-    auto r = json::encode(value);
-    EXPECT_TRUE(r.ok());
-    return r.ok() ? r.value().str() : std::string();
 }
 
 // Fails every event, as a full disk or a closed stream would.
@@ -410,16 +389,9 @@ TEST(EnergyNodesXml, DataPointNodesWriteBareElementsAndIgnoreFailures) {
 // A data point whose element cannot be started must not end the element
 // around it in its place.
 TEST(EnergyNodesXml, DataPointThatFailedToStartLeavesTheEnclosingElementOpen) {
-    class RefusesDataPoints : public XmlWriter {
-    public:
-        explicit RefusesDataPoints(std::ostream& out) : XmlWriter(out) {}
-        XmlStatus start_element(std::string_view name, std::span<const XmlAttr> attributes) override {
-            if (name == OperationDataPointNode::NODE_NAME) return std::string("refused");
-            return XmlWriter::start_element(name, attributes);
-        }
-    };
     std::ostringstream out;
-    RefusesDataPoints writer(out);
+    testing::ScriptedWriter writer(out);
+    writer.fail_start = OperationDataPointNode::NODE_NAME;
     ASSERT_FALSE(writer.start_element("Outer", {}));
     OperationDataPointNode dp = make_point(2020, 1.0);
     dp.node_to_xml(writer);
@@ -502,7 +474,6 @@ TEST(EnergyNodesJson, BuildingAndOperationNodesEncodeTheirMembersInOrder) {
                               json_of(b.datamodel) + R"(,"results":)" + empty_results + "}");
 }
 
-}  // namespace
 TEST(OperationUtilityCalculation, UnboundedPeriodWithFarDataPointIsRefusedNotWalked) {
     // Initial year 0 with a time span of 0 leaves the period without an upper
     // bound; a data point at the top of the range would ask for four billion
@@ -517,4 +488,5 @@ TEST(OperationUtilityCalculation, UnboundedPeriodWithFarDataPointIsRefusedNotWal
     EXPECT_TRUE(node.results.stages.empty());
 }
 
+}  // namespace
 }  // namespace mirelo

@@ -12,10 +12,14 @@
 
 #include "datamodel_stage.hpp"
 #include "json.hpp"
+#include "test_support.hpp"
 #include "tree.hpp"
 
 namespace mirelo {
 namespace {
+
+using testing::ScriptedWriter;
+using testing::stage_names;
 
 using Years = std::initializer_list<std::pair<uint32_t, double>>;
 
@@ -54,15 +58,6 @@ std::vector<std::pair<uint32_t, double>> gwp_years(const TreeResults& results, s
         out.emplace_back(entry.year, entry.value);
     }
     return out;
-}
-
-std::vector<std::string> stage_names(const TreeResults& results) {
-    std::vector<std::string> names;
-    for (const TreeResultStage& stage : results.stages) {
-        EXPECT_EQ(StageMap::key_of(stage), stage.stage);
-        names.push_back(stage.stage);
-    }
-    return names;
 }
 
 using YearList = std::vector<std::pair<uint32_t, double>>;
@@ -284,28 +279,6 @@ TEST(ResultJson, MatchesTheDocumentForm) {
               R"({"node_type":"Results","stages":{"sum":{"node_type":"ResultStage","stage":"sum","indicators":{}}},)"
               R"("weight":2.0,"demo_weight":null})");
 }
-
-// Records every event as text; fails the events it is told to.
-class ScriptedWriter : public XmlWriter {
-public:
-    explicit ScriptedWriter(std::ostream& out) : XmlWriter(out) {}
-    std::string fail_start;      // element name whose start fails
-    std::string fail_end;        // element name whose end fails
-    bool fail_characters = false;
-
-    XmlStatus start_element(std::string_view name, std::span<const XmlAttr> attributes) override {
-        if (name == fail_start) return std::string("disk full");
-        return XmlWriter::start_element(name, attributes);
-    }
-    XmlStatus end_element() override {
-        if (!open_.empty() && open_.back() == fail_end) return std::string("disk full");
-        return XmlWriter::end_element();
-    }
-    XmlStatus characters(std::string_view text) override {
-        if (fail_characters) return std::string("disk full");
-        return XmlWriter::characters(text);
-    }
-};
 
 std::string results_xml(const TreeResults& results) {
     std::ostringstream out;

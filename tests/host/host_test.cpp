@@ -1,24 +1,22 @@
 // The library as a host sees it: loaded at run time, reached only through
 // the two exported C functions.
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <functional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "files.hpp"
 #include "mirelo.h"
 
 namespace {
+
+using mirelo::testing::capture_fd;
 
 using ProcessFn = decltype(&process_xml_file_to_json);
 using FreeFn = decltype(&free_string);
@@ -66,38 +64,20 @@ protected:
     Library lib_;
 };
 
-// What the body writes to standard error.
-std::string capture_stderr(const std::function<void()>& body) {
-    std::fflush(stderr);
-    char name[] = "/tmp/mirelo-host-XXXXXX";
-    int tmp = mkstemp(name);
-    int saved = dup(2);
-    dup2(tmp, 2);
-    body();
-    dup2(saved, 2);
-    close(saved);
-    close(tmp);
-    std::ifstream in(name, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    unlink(name);
-    return ss.str();
-}
-
 const std::string PROJECT = std::string(MIRELO_EXAMPLES_DIR) + "/project.xml";
 const std::string GENERIC = std::string(MIRELO_EXAMPLES_DIR) + "/generic_db.xml";
 
 TEST_F(HostTest, InvalidUtf8ProjectPathGivesNullAndTwoLines) {
     Result result;
     result.null = false;
-    std::string err = capture_stderr([&] { result = call("abc\xff/project.xml", {GENERIC.c_str()}); });
+    std::string err = capture_fd(2, [&] { result = call("abc\xff/project.xml", {GENERIC.c_str()}); });
     EXPECT_TRUE(result.null);
     EXPECT_EQ(err, "Error: invalid utf-8: invalid byte near index 3\nError: Error parsing input_xml_path\n");
 }
 
 TEST_F(HostTest, MissingProjectFileGivesEmptyText) {
     const char* out = reinterpret_cast<const char*>(1);
-    std::string err = capture_stderr([&] {
+    std::string err = capture_fd(2, [&] {
         out = lib_.process("/nonexistent/mirelo/project.xml", nullptr, 0);
     });
     ASSERT_NE(out, nullptr);

@@ -1,68 +1,94 @@
 #include "test_support.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
+#include <algorithm>
 #include <mutex>
-#include <random>
 #include <sstream>
+
+#include "mirelo.h"
 
 namespace mirelo::testing {
 
-TempDir::TempDir() {
-    std::random_device rd;
-    auto base = std::filesystem::temp_directory_path();
-    for (;;) {
-        auto candidate = base / ("mirelo-test-" + std::to_string(rd()));
-        if (std::filesystem::create_directory(candidate)) {
-            path_ = candidate;
-            break;
-        }
+std::string example_path(std::string_view name) {
+    return std::string(MIRELO_EXAMPLES_DIR) + "/" + std::string(name);
+}
+
+std::string bad_input_path(std::string_view name) {
+    return std::string(MIRELO_TESTDATA_DIR) + "/bad_input/" + std::string(name);
+}
+
+std::string replaced(std::string text, std::string_view from, std::string_view to) {
+    const size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+size_t line_count(std::string_view text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+CallResult call_exported(const std::string& project, const std::vector<std::string>& libraries) {
+    std::vector<const char*> paths;
+    for (const std::string& library : libraries) paths.push_back(library.c_str());
+    const char* out = process_xml_file_to_json(project.c_str(), paths.data(), paths.size());
+    CallResult result;
+    if (out) {
+        result.null = false;
+        result.text = out;
+        free_string(const_cast<char*>(out));
     }
+    return result;
 }
 
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
-std::string TempDir::write(std::string_view name, std::string_view content) const {
-    auto file = path_ / std::string(name);
-    std::ofstream out(file, std::ios::binary);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    return file.string();
-}
-
-std::string capture_fd(int fd, const std::function<void()>& body) {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    char name[] = "/tmp/mirelo-capture-XXXXXX";
-    int tmp = mkstemp(name);
-    int saved = dup(fd);
-    dup2(tmp, fd);
+FatalStop stop_of(const std::function<void()>& call) {
     try {
-        body();
-    } catch (...) {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        dup2(saved, fd);
-        close(saved);
-        close(tmp);
-        unlink(name);
-        throw;
+        call();
+    } catch (const FatalStop& stop) {
+        return stop;
     }
-    std::fflush(stdout);
-    std::fflush(stderr);
-    dup2(saved, fd);
-    close(saved);
-    close(tmp);
-    std::ifstream in(name, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    unlink(name);
-    return ss.str();
+    ADD_FAILURE() << "no fatal stop";
+    return FatalStop("");
+}
+
+XmlStatus ScriptedWriter::start_element(std::string_view name, std::span<const XmlAttr> attributes) {
+    if (name == fail_start) return std::string("disk full");
+    return XmlWriter::start_element(name, attributes);
+}
+
+XmlStatus ScriptedWriter::end_element() {
+    if (!open_.empty() && open_.back() == fail_end) return std::string("disk full");
+    return XmlWriter::end_element();
+}
+
+XmlStatus ScriptedWriter::characters(std::string_view text) {
+    if (fail_characters) return std::string("disk full");
+    return XmlWriter::characters(text);
+}
+
+Years years_of(const TreeResults& results, std::string_view stage, std::string_view indicator) {
+    Years out;
+    const TreeResultStage* s = results.stages.find(stage);
+    if (!s) return out;
+    const TreeResultIndicator* i = s->indicators.find(indicator);
+    if (!i) return out;
+    for (const TreeResultYear& entry : i->years) out[entry.year] = entry.value;
+    return out;
+}
+
+std::vector<std::string> stage_names(const TreeResults& results) {
+    std::vector<std::string> names;
+    for (const TreeResultStage& stage : results.stages) {
+        EXPECT_EQ(StageMap::key_of(stage), stage.stage);
+        names.push_back(stage.stage);
+    }
+    return names;
 }
 
 struct CapturingLogger::State {
