@@ -64,23 +64,6 @@ void report_invalid_utf8(std::string_view text, const char* what) noexcept {
 
 bool is_valid_utf8(std::string_view text) { return valid_utf8_prefix(text) == text.size(); }
 
-// Writes the one "Error: fatal: " line of the exception being handled; called
-// only from a catch block. The lines are written without allocating, so
-// that they also work when memory ran out.
-void report_current_exception() noexcept {
-    try {
-        throw;
-    } catch (const FatalStop& stop) {
-        print_stderr_line("Error: fatal: ", stop.what());
-    } catch (const std::bad_alloc&) {
-        print_stderr_line("Error: fatal: out of memory");
-    } catch (const std::exception& e) {
-        print_stderr_line("Error: fatal: unexpected failure: ", e.what());
-    } catch (...) {
-        print_stderr_line("Error: fatal: unexpected failure of an unknown kind");
-    }
-}
-
 // What the starter hands to the worker thread and gets back from it.
 struct WorkerJob {
     std::string project_xml_path;
@@ -113,6 +96,20 @@ void* worker_main(void* arg) {
 }
 
 }  // namespace
+
+void report_current_exception() noexcept {
+    try {
+        throw;
+    } catch (const FatalStop& stop) {
+        print_stderr_line("Error: fatal: ", stop.what());
+    } catch (const std::bad_alloc&) {
+        print_stderr_line("Error: fatal: out of memory");
+    } catch (const std::exception& e) {
+        print_stderr_line("Error: fatal: unexpected failure: ", e.what());
+    } catch (...) {
+        print_stderr_line("Error: fatal: unexpected failure of an unknown kind");
+    }
+}
 
 Parser read_inputs(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths) {
     Parser parser;

@@ -43,6 +43,11 @@ json::Text process(const std::string& project_xml_path, const std::vector<std::s
 json::Text safe_process(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths,
                         const std::string& output_path);
 
+// Writes the one "Error: fatal: " line of the exception being handled (a
+// fatal stop, memory running out, anything else); call it only from a catch
+// block. It allocates nothing, so it also works when memory ran out.
+void report_current_exception() noexcept;
+
 // Creates or truncates `file_path` and writes `payload`; fatal stop on any failure.
 void write_payload_to_file(std::string_view payload, const std::string& file_path);
 

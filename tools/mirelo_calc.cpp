@@ -78,10 +78,8 @@ int run_dumps(const std::string& project, const std::vector<std::string>& librar
         }
         if (dump_xml) mirelo::tree::write_xml_dump(root, *dump_xml);
         return 0;
-    } catch (const mirelo::FatalStop& stop) {
-        std::fprintf(stderr, "Error: fatal: %s\n", stop.what());
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "Error: fatal: unexpected failure: %s\n", e.what());
+    } catch (...) {
+        mirelo::report_current_exception();
     }
     return EXIT_STOPPED;
 }
