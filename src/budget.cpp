@@ -70,8 +70,10 @@ uint64_t grant(uint64_t need, uint64_t want, std::string_view what) {
 }
 
 size_t text_bytes(const std::string& text) {
-    // Short texts live inside the string object itself.
-    return text.capacity() < sizeof(std::string) ? 0 : text.capacity() + 1;
+    // Short texts live inside the string object itself, whose capacity is
+    // then that of an empty string; any larger capacity is a heap block.
+    static const size_t inline_capacity = std::string().capacity();
+    return text.capacity() <= inline_capacity ? 0 : text.capacity() + 1;
 }
 
 size_t text_bytes(const std::vector<std::string>& texts) {
