@@ -208,6 +208,17 @@ public:
         emit_struct_field(name, idx, [&] { value(v); });
     }
 
+    // The first member of every node and result object, `"node_type":"Name"`.
+    // The name is a fixed identifier of the document's types, so it is
+    // written without escape_str's byte scan.
+    void node_type(std::string_view name) {
+        if (!allowed()) return;
+        append_member_name("node_type", false);
+        out_.push_back('"');
+        out_.append(name);
+        out_.push_back('"');
+    }
+
 private:
     // `,"name":` (the comma unless first) in one append. Member names are
     // the fixed field names of the document's types, identifiers that

@@ -24,7 +24,7 @@ void RootNode::node_to_xml(XmlWriter& writer) const {
 
 void RootNode::encode(json::Encoder& encoder) const {
     encoder.emit_struct("RootNode", 2, [&] {
-        encoder.field("node_type", 0, node_type);
+        encoder.node_type(node_type);
         encoder.field("children", 1, children);
     });
 }

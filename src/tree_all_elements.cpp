@@ -30,7 +30,7 @@ void AllElementsNode::node_to_xml(XmlWriter& writer) const {
 
 void AllElementsNode::encode(json::Encoder& encoder) const {
     encoder.emit_struct("AllElementsNode", 3, [&] {
-        encoder.field("node_type", 0, node_type);
+        encoder.node_type(node_type);
         encoder.field("children", 1, children);
         encoder.field("results", 2, results);
     });

@@ -44,7 +44,7 @@ void BuildingNode::node_to_xml(XmlWriter& writer) const {
 
 void BuildingNode::encode(json::Encoder& encoder) const {
     encoder.emit_struct("BuildingNode", 5, [&] {
-        encoder.field("node_type", 0, node_type);
+        encoder.node_type(node_type);
         encoder.field("operation_child", 1, operation_child);
         encoder.field("all_elements_child", 2, all_elements_child);
         encoder.field("datamodel", 3, datamodel);

@@ -38,7 +38,7 @@ void ConstructionNode::node_to_xml(XmlWriter& writer) const {
 
 void ConstructionNode::encode(json::Encoder& encoder) const {
     encoder.emit_struct("ConstructionNode", 5, [&] {
-        encoder.field("node_type", 0, node_type);
+        encoder.node_type(node_type);
         encoder.field("children", 1, children);
         encoder.field("datamodel", 2, datamodel);
         encoder.field("source", 3, source);

@@ -40,7 +40,7 @@ void OperationNode::node_to_xml(XmlWriter& writer) const {
 
 void OperationNode::encode(json::Encoder& encoder) const {
     encoder.emit_struct("OperationNode", 5, [&] {
-        encoder.field("node_type", 0, node_type);
+        encoder.node_type(node_type);
         encoder.field("children", 1, children);
         encoder.field("datamodel", 2, datamodel);
         encoder.field("scenario_model", 3, scenario_model);

@@ -30,7 +30,7 @@ void OperationDataPointNode::node_to_xml(XmlWriter& writer) const {
 
 void OperationDataPointNode::encode(json::Encoder& encoder) const {
     encoder.emit_struct("OperationDataPointNode", 3, [&] {
-        encoder.field("node_type", 0, node_type);
+        encoder.node_type(node_type);
         encoder.field("children", 1, children);
         encoder.field("datamodel", 2, datamodel);
     });

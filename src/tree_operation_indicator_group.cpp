@@ -24,7 +24,7 @@ void OperationIndicatorGroupNode::node_to_xml(XmlWriter& writer) const {
 
 void OperationIndicatorGroupNode::encode(json::Encoder& encoder) const {
     encoder.emit_struct("OperationIndicatorGroupNode", 2, [&] {
-        encoder.field("node_type", 0, node_type);
+        encoder.node_type(node_type);
         encoder.field("datamodel", 1, datamodel);
     });
 }

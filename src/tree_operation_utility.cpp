@@ -193,7 +193,7 @@ void OperationUtilityNode::node_to_xml(XmlWriter& writer) const {
 
 void OperationUtilityNode::encode(json::Encoder& encoder) const {
     encoder.emit_struct("OperationUtilityNode", 6, [&] {
-        encoder.field("node_type", 0, node_type);
+        encoder.node_type(node_type);
         encoder.field("children", 1, children);
         encoder.field("datamodel", 2, datamodel);
         encoder.field("amount", 3, amount);

@@ -119,7 +119,7 @@ void ProductNode::node_to_xml(XmlWriter& writer) const {
 
 void ProductNode::encode(json::Encoder& encoder) const {
     encoder.emit_struct("ProductNode", 12, [&] {
-        encoder.field("node_type", 0, node_type);
+        encoder.node_type(node_type);
         encoder.field("children", 1, children);
         encoder.field("datamodel", 2, datamodel);
         encoder.field("linkmodel", 3, linkmodel);

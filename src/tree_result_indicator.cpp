@@ -59,7 +59,7 @@ void TreeResultIndicator::add_other_indicator(const TreeResultIndicator& other) 
 
 void TreeResultIndicator::encode(json::Encoder& encoder) const {
     encoder.emit_struct("TreeResultIndicator", 3, [&] {
-        encoder.field("node_type", 0, node_type);
+        encoder.node_type(node_type);
         encoder.field("indicator", 1, indicator);
         encoder.emit_struct_field("years", 2, [&] { encoder.map(years); });
     });

@@ -65,7 +65,7 @@ Status TreeResultStage::add_other_stage(const TreeResultStage& other_stage) {
 
 void TreeResultStage::encode(json::Encoder& encoder) const {
     encoder.emit_struct("TreeResultStage", 3, [&] {
-        encoder.field("node_type", 0, node_type);
+        encoder.node_type(node_type);
         encoder.field("stage", 1, stage);
         encoder.emit_struct_field("indicators", 2, [&] { encoder.map(indicators); });
     });

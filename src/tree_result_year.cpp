@@ -10,7 +10,7 @@ namespace mirelo {
 
 void TreeResultYear::encode(json::Encoder& encoder) const {
     encoder.emit_struct("TreeResultYear", 3, [&] {
-        encoder.field("node_type", 0, node_type);
+        encoder.node_type(node_type);
         encoder.field("year", 1, year);
         encoder.field("value", 2, value);
     });

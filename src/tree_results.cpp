@@ -70,7 +70,7 @@ Status TreeResults::add_other_results(const TreeResults& other_results) {
 
 void TreeResults::encode(json::Encoder& encoder) const {
     encoder.emit_struct("TreeResults", 4, [&] {
-        encoder.field("node_type", 0, node_type);
+        encoder.node_type(node_type);
         encoder.emit_struct_field("stages", 1, [&] { encoder.map(stages); });
         encoder.field("weight", 2, weight);
         encoder.field("demo_weight", 3, demo_weight);

@@ -143,7 +143,7 @@ void StageNode::node_to_xml(XmlWriter& writer) const {
 
 void StageNode::encode(json::Encoder& encoder) const {
     encoder.emit_struct("StageNode", 7, [&] {
-        encoder.field("node_type", 0, node_type);
+        encoder.node_type(node_type);
         encoder.field("datamodel", 1, datamodel);
         encoder.field("linkmodel", 2, linkmodel);
         encoder.field("source", 3, source);

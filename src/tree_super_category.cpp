@@ -37,7 +37,7 @@ void SuperCategoryNode::node_to_xml(XmlWriter& writer) const {
 
 void SuperCategoryNode::encode(json::Encoder& encoder) const {
     encoder.emit_struct("SuperCategoryNode", 4, [&] {
-        encoder.field("node_type", 0, node_type);
+        encoder.node_type(node_type);
         encoder.field("children", 1, children);
         encoder.field("datamodel", 2, datamodel);
         encoder.field("results", 3, results);
