@@ -158,9 +158,4 @@ char* write_json_number(char* out, double x) {
     return end;
 }
 
-void append_json_number(std::string& out, double x) {
-    char buf[JSON_NUMBER_MAX];
-    out.append(buf, write_json_number(buf, x));
-}
-
 }  // namespace mirelo

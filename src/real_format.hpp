@@ -22,13 +22,12 @@ ShortestDigits shortest_digits(double x);
 // negatives, "0" for both zeros, "NaN", "inf" and "-inf".
 void append_real_display(std::string& out, double x);
 std::string real_display(double x);
-// JSON number: "null" for NaN and the infinities, "0.0" for both zeros,
-// otherwise the display text with ".0" appended when it has no point.
-void append_json_number(std::string& out, double x);
 // Longest JSON number text (a subnormal written positionally).
 inline constexpr size_t JSON_NUMBER_MAX = 400;
 // Writes the JSON number text of `x` at `out`, which has room for
-// JSON_NUMBER_MAX bytes, and returns its end.
+// JSON_NUMBER_MAX bytes, and returns its end: "null" for NaN and the
+// infinities, "0.0" for both zeros, otherwise the display text with ".0"
+// appended when it has no point.
 char* write_json_number(char* out, double x);
 
 }  // namespace mirelo

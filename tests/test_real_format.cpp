@@ -21,9 +21,8 @@ const double kNaN = std::numeric_limits<double>::quiet_NaN();
 const double kInf = std::numeric_limits<double>::infinity();
 
 std::string json_number(double x) {
-    std::string out;
-    append_json_number(out, x);
-    return out;
+    char buf[JSON_NUMBER_MAX];
+    return std::string(buf, write_json_number(buf, x));
 }
 
 std::string digits_of(const ShortestDigits& s) { return std::string(s.digits, static_cast<size_t>(s.count)); }
@@ -59,12 +58,12 @@ TEST(JsonNumber, WritesPositionalShortestText) {
     for (const auto& c : cases) EXPECT_EQ(json_number(c.value), c.text);
 }
 
-TEST(JsonNumber, AppendsToExistingText) {
-    std::string out = "[";
-    append_json_number(out, 1.5);
-    out.push_back(',');
-    append_json_number(out, kNaN);
-    EXPECT_EQ(out, "[1.5,null");
+TEST(JsonNumber, WritesAtTheGivenPlaceAndReturnsItsEnd) {
+    char buf[2 * JSON_NUMBER_MAX] = "[";
+    char* p = write_json_number(buf + 1, 1.5);
+    *p++ = ',';
+    p = write_json_number(p, kNaN);
+    EXPECT_EQ(std::string(buf, p), "[1.5,null");
 }
 
 TEST(RealDisplay, WritesPositionalTextWithoutPointForIntegers) {
