@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the benchmark (Release, into build-bench), generates the inputs and
-# prints the benchmark's markdown table.
+# prints the benchmark's markdown tables.
 #
 #   bash bench/run.sh [ELEMENTS...]      default: 250 1200 4800
 #
