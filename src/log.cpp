@@ -3,10 +3,13 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <initializer_list>
 #include <mutex>
 #include <string>
 
+#include <pthread.h>
+#include <signal.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -53,15 +56,56 @@ void log_record(LogLevel level, std::string_view target, std::string_view text) 
 
 namespace {
 
+// How a control character stands in a diagnostic line; tab (empty here)
+// and every other byte stay as they are.
+constexpr std::string_view C0_ESCAPES[32] = {
+    "\\u0000", "\\u0001", "\\u0002", "\\u0003", "\\u0004", "\\u0005", "\\u0006", "\\u0007",
+    "\\u0008", "",        "\\n",     "\\u000b", "\\u000c", "\\r",     "\\u000e", "\\u000f",
+    "\\u0010", "\\u0011", "\\u0012", "\\u0013", "\\u0014", "\\u0015", "\\u0016", "\\u0017",
+    "\\u0018", "\\u0019", "\\u001a", "\\u001b", "\\u001c", "\\u001d", "\\u001e", "\\u001f",
+};
+constexpr std::string_view DEL_ESCAPE = "\\u007f";
+
+std::string_view escape_of(unsigned char c) {
+    if (c < 32) return C0_ESCAPES[c];
+    return c == 0x7f ? DEL_ESCAPE : std::string_view();
+}
+
+// Hands `text` to `emit` as pieces: runs that stay as they are and the
+// escapes of the control characters between them. Stops at, and returns,
+// the first false that `emit` gives.
+template <class Emit>
+bool emit_escaped(std::string_view text, Emit&& emit) {
+    size_t run = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const std::string_view escape = escape_of(static_cast<unsigned char>(text[i]));
+        if (escape.empty()) continue;
+        if (i > run && !emit(text.substr(run, i - run))) return false;
+        if (!emit(escape)) return false;
+        run = i + 1;
+    }
+    return run == text.size() || emit(text.substr(run));
+}
+
 // Writes `parts` to standard output under one lock of the stream, so that
-// lines of concurrent calls never interleave, and flushes it when asked. A
-// failure is the fatal stop "failed printing to stdout: " and the error.
-void write_stdout(std::initializer_list<std::string_view> parts, bool flush) {
+// lines of concurrent calls never interleave, escaping those marked so, and
+// flushes it when asked. A failure is the fatal stop
+// "failed printing to stdout: " and the error.
+struct StdoutPart {
+    std::string_view text;
+    bool escaped;
+};
+
+void write_stdout(std::initializer_list<StdoutPart> parts, bool flush) {
     std::FILE* out = stdout;
+    const auto put = [out](std::string_view piece) {
+        return std::fwrite(piece.data(), 1, piece.size(), out) == piece.size();
+    };
     flockfile(out);
     bool written = true;
-    for (std::string_view part : parts) {
-        if (written && !part.empty()) written = std::fwrite(part.data(), 1, part.size(), out) == part.size();
+    for (const StdoutPart& part : parts) {
+        if (!written) break;
+        written = part.escaped ? emit_escaped(part.text, put) : part.text.empty() || put(part.text);
     }
     if (written && flush) written = std::fflush(out) == 0;
     const int err = errno;
@@ -69,23 +113,99 @@ void write_stdout(std::initializer_list<std::string_view> parts, bool flush) {
     if (!written) fatal("failed printing to stdout: " + os_error_text(err));
 }
 
+// Keeps SIGPIPE from the calling thread while it lives. A write to a pipe
+// without a reader raises SIGPIPE, whose default action ends the whole host;
+// blocked, it leaves the write failing with EPIPE instead. The signal that
+// write left pending is taken away again, unless one was pending before,
+// which belongs to someone else.
+class PipeSignalHeld {
+public:
+    PipeSignalHeld() {
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        held_ = pthread_sigmask(SIG_BLOCK, &pipe_, &before_) == 0;
+        sigset_t pending;
+        pending_before_ = !held_ || (sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1);
+    }
+    ~PipeSignalHeld() {
+        if (!held_) return;
+        sigset_t pending;
+        if (!pending_before_ && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+            const timespec no_wait{0, 0};
+            while (sigtimedwait(&pipe_, nullptr, &no_wait) < 0 && errno == EINTR) {
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &before_, nullptr);
+    }
+    PipeSignalHeld(const PipeSignalHeld&) = delete;
+    PipeSignalHeld& operator=(const PipeSignalHeld&) = delete;
+
+private:
+    sigset_t pipe_;
+    sigset_t before_;
+    bool held_ = false;
+    bool pending_before_ = true;
+};
+
+// Collects the pieces of one standard error line on the stack and writes
+// them with as few writes as it can: one for any line with fewer control
+// characters than it has room for pieces.
+class StderrLine {
+public:
+    bool add(std::string_view piece) {
+        if (count_ == MAX_PIECES && !flush()) return false;
+        parts_[count_++] = {const_cast<char*>(piece.data()), piece.size()};
+        return true;
+    }
+
+    // Writes what has been collected, going on after a short write; false
+    // once a write failed.
+    bool flush() {
+        iovec* next = parts_;
+        int left = count_;
+        count_ = 0;
+        while (left > 0) {
+            const ssize_t n = ::writev(STDERR_FILENO, next, left);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            size_t done = static_cast<size_t>(n);
+            while (left > 0 && done >= next->iov_len) {
+                done -= next->iov_len;
+                ++next;
+                --left;
+            }
+            if (left > 0) {
+                next->iov_base = static_cast<char*>(next->iov_base) + done;
+                next->iov_len -= done;
+            }
+        }
+        return true;
+    }
+
+private:
+    static constexpr int MAX_PIECES = 64;
+    iovec parts_[MAX_PIECES];
+    int count_ = 0;
+};
+
 }  // namespace
 
-void print_stdout_line(std::string_view line) { write_stdout({line, "\n"}, false); }
+void print_stdout_line(std::string_view line) { write_stdout({{line, false}, {"\n", false}}, false); }
 
 void print_stderr_line(std::string_view line) { print_stderr_line(line, std::string_view()); }
 
 void print_stderr_line(std::string_view prefix, std::string_view text) {
     // There is nowhere left to report a failure to write a diagnostic.
-    iovec parts[3] = {{const_cast<char*>(prefix.data()), prefix.size()},
-                      {const_cast<char*>(text.data()), text.size()},
-                      {const_cast<char*>("\n"), 1}};
-    while (::writev(STDERR_FILENO, parts, 3) < 0 && errno == EINTR) {
-    }
+    PipeSignalHeld held;
+    StderrLine line;
+    const auto add = [&line](std::string_view piece) { return line.add(piece); };
+    if (emit_escaped(prefix, add) && emit_escaped(text, add) && line.add("\n")) line.flush();
 }
 
 void print_skipping_line(std::string_view name, std::string_view value) {
-    write_stdout({"Skipping: ", name, " = \"", value, "\"\n"}, true);
+    write_stdout({{"Skipping: ", false}, {name, true}, {" = \"", false}, {value, true}, {"\"\n", false}}, true);
 }
 
 std::string skipping_text(std::string_view name, std::string_view value) {

@@ -34,19 +34,31 @@ void log_record(LogLevel level, std::string_view target, std::string_view text);
 // buffer (the text dump); a failed write is the fatal stop
 // "failed printing to stdout: " and the error.
 void print_stdout_line(std::string_view line);
-// Writes one diagnostic line and a line feed to standard error in one
-// write, without allocating (it also reports memory running out); a failure
-// is ignored. The second form writes `prefix` and `text` as one line.
+
+// Diagnostic lines, on standard error ("Error: ") and standard output
+// ("Skipping: "), are one line each, whatever input text they quote: a line
+// feed is written as \n, a carriage return as \r and every other control
+// character but tab (U+0000 to U+001F, U+007F) as \u and four lower-case hex
+// digits. Every other byte, tab and backslash included, is written as it is.
+// The library's own texts hold no control characters, so the whole line is
+// escaped where it is written; log records stay as they are.
+
+// Writes one diagnostic line and a line feed to standard error, in one
+// write unless the line holds very many control characters, without
+// allocating (it also reports memory running out); a failure is ignored.
+// SIGPIPE is held back from the calling thread while it writes, so that a
+// standard error without a reader cannot end the host. The second form
+// writes `prefix` and `text` as one line.
 void print_stderr_line(std::string_view line);
 void print_stderr_line(std::string_view prefix, std::string_view text);
 
-// The "Skipping: " text of an attribute that a record type does not know:
-// Skipping: name = "value"
+// The "Skipping: " text of an attribute that a record type does not know,
+// as log records carry it: Skipping: name = "value"
 std::string skipping_text(std::string_view name, std::string_view value);
-// Writes that text as one line to standard output and flushes it, as a
-// line-buffered stream would: the line is out when the call goes on, and a
-// failure is noticed at once, whatever the line's length. A failure is the
-// fatal stop "failed printing to stdout: " and the error.
+// Writes that text, escaped, as one line to standard output and flushes it,
+// as a line-buffered stream would: the line is out when the call goes on,
+// and a failure is noticed at once, whatever the line's length. A failure
+// is the fatal stop "failed printing to stdout: " and the error.
 void print_skipping_line(std::string_view name, std::string_view value);
 
 }  // namespace mirelo
