@@ -2,6 +2,7 @@
 
 #include <expat.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -105,35 +106,48 @@ public:
     }
 
     // Reads the file to its end or its first reader error and returns the
-    // database id current at that point. Fatal stops pass through.
+    // database id current at that point. Fatal stops pass through; expat
+    // running out of memory is memory running out, not the end of the file.
     std::optional<uint32_t> read(int fd) {
-        long long fed = 0;
         for (;;) {
-            const int chunk = chunk_size(fed);
+            const int chunk = chunk_size();
             void* buffer = XML_GetBuffer(xml_.get(), chunk);
-            if (!buffer) {
-                reader_error(XML_ErrorString(XML_GetErrorCode(xml_.get())));
-                break;
-            }
+            if (!buffer) throw std::bad_alloc();
             ssize_t got = ::read(fd, buffer, static_cast<size_t>(chunk));
             if (got < 0) {
-                if (errno == EINTR) continue;
-                reader_error(os_error_text(errno), &path_);
+                const int err = errno;
+                if (err == EINTR) continue;
+                consumed_ = parsed_bytes();
+                reader_error(os_error_text(err), &path_);
                 break;
             }
             const bool last = got == 0;
-            fed += got;
+            fed_ += got;
             const XML_Status status = XML_ParseBuffer(xml_.get(), static_cast<int>(got), last);
             if (pending_) std::rethrow_exception(pending_);
             if (status != XML_STATUS_OK) {
-                if (!own_error_.empty()) reader_error(own_error_, &own_error_position_);
-                else reader_error(XML_ErrorString(XML_GetErrorCode(xml_.get())));
+                if (!own_error_.empty()) {
+                    consumed_ = own_error_byte_;
+                    reader_error(own_error_, &own_error_position_);
+                    break;
+                }
+                const XML_Error code = XML_GetErrorCode(xml_.get());
+                if (code == XML_ERROR_NO_MEMORY) throw std::bad_alloc();
+                consumed_ = parsed_bytes();
+                reader_error(XML_ErrorString(code));
                 break;
             }
-            if (last) break;
+            if (last) {
+                consumed_ = fed_;
+                break;
+            }
         }
         return dbid_;
     }
+
+    // The bytes of the file that the reading consumed: all of them when the
+    // document ended, or those before the place of its reader error.
+    uint64_t consumed() const { return static_cast<uint64_t>(consumed_); }
 
 private:
     // Expat scans a token that is not complete yet again from its start with
@@ -141,10 +155,17 @@ private:
     // time would cost time quadratic in its length. While such a token is
     // pending, read as much again as is pending: the rescans then add up to
     // a constant factor of the token's length.
-    int chunk_size(long long fed) const {
-        const long long pending = fed - XML_GetCurrentByteIndex(xml_.get());
+    int chunk_size() const {
+        const long long pending = fed_ - parsed_bytes();
         if (pending <= READ_BUFFER_SIZE) return READ_BUFFER_SIZE;
         return static_cast<int>(std::min<long long>(pending, MAX_READ_CHUNK));
+    }
+
+    // The offset of expat's current place in the file: where the event being
+    // handled or the error found begins, or after a parsed chunk, where the
+    // token that is not complete yet begins.
+    long long parsed_bytes() const {
+        return std::clamp<long long>(XML_GetCurrentByteIndex(xml_.get()), 0, fed_);
     }
 
     static void XMLCALL on_start_element(void* user, const XML_Char* name, const XML_Char** atts) {
@@ -178,6 +199,7 @@ private:
         try {
             own_error_ = error;
             own_error_position_ = position();
+            own_error_byte_ = parsed_bytes();
         } catch (...) {
             pending_ = std::current_exception();
         }
@@ -267,14 +289,17 @@ private:
         }
     }
 
-    // Logs a reader error at `where`, or at expat's current position.
+    // Reports a reader error at `where`, or at expat's current position: one
+    // "Error: " line on standard error, so that a result built from part of
+    // the input is never taken for a whole one, and the same text as an
+    // error record of the logging facade.
     void reader_error(std::string_view text, const std::string* where = nullptr) const {
-        if (!log_enabled(LogLevel::Error)) return;
-        std::string record = "Error: ";
-        record += text;
-        record += " at ";
-        record += where ? *where : position();
-        log_record(LogLevel::Error, LOG_TARGET_PARSER, record);
+        std::string line = "Error: ";
+        line += text;
+        line += " at ";
+        line += where ? *where : position();
+        print_stderr_line(line);
+        log_record(LogLevel::Error, LOG_TARGET_PARSER, line);
     }
 
     Parser& parser_;
@@ -286,6 +311,10 @@ private:
     // A reader error raised by this reader rather than by expat.
     std::string own_error_;
     std::string own_error_position_;
+    long long own_error_byte_ = 0;
+    // The bytes handed to expat so far, and those it consumed (see `consumed`).
+    long long fed_ = 0;
+    long long consumed_ = 0;
 };
 
 void Parser::parse_file(const std::string& filepath, bool primary_db) {
@@ -300,9 +329,17 @@ void Parser::parse_file(const std::string& filepath, bool primary_db) {
         fatal("Could not open file " + filepath + ": " + os_error_text(err));
     }
     FileDescriptor file(fd);
+    // The same file given again (by the same path or another) is read again
+    // but adds no input bytes: the limit of a call must not grow with the
+    // number of times one file is named.
+    struct stat identity {};
+    const bool first_reading =
+        ::fstat(file.get(), &identity) != 0 ||
+        files_read_.emplace(static_cast<uint64_t>(identity.st_dev), static_cast<uint64_t>(identity.st_ino)).second;
 
     FileReader reader(*this, filepath);
     const std::optional<uint32_t> dbid = reader.read(file.get());
+    if (first_reading) bytes_read_ += reader.consumed();
     if (!primary_db) return;
     if (!dbid) {
         FatalStop stop("Missing database id");

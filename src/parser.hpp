@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "datamodel_building.hpp"
 #include "datamodel_category.hpp"
@@ -55,19 +57,32 @@ public:
     Parser() = default;
 
     // Reads one XML file into the tables. `primary_db` marks the project
-    // file, whose database id becomes `primary_db_id`. A reader error ends
-    // the reading of this file only; the records read before it stay.
+    // file, whose database id becomes `primary_db_id`. A reader error (an XML
+    // error, or an input/output error while reading) ends the reading of this
+    // file only: the records read before it stay, and its "Error: " line goes
+    // to standard error and to the logging facade.
     void parse_file(const std::string& filepath, bool primary_db);
 
     // The final check after all files: a "UID" setting naming the generic
     // database, and a primary database id. Fatal stop otherwise.
     void assert_tables() const;
 
+    // The input bytes the files read so far gave: per file, those the reader
+    // consumed up to the end of its document or up to its reader error (so a
+    // pipe counts what came through it, and a file that is not XML counts
+    // what stood before its first bad byte). A file read again, by any path
+    // (the same device and inode), adds nothing.
+    uint64_t bytes_read() const { return bytes_read_; }
+
     // Combined id of the first electricity utility of the generic database,
     // or the error text "Could not find electricity utility".
     Result<uint64_t, std::string> get_electricity_utility() const;
 
 private:
+    uint64_t bytes_read_ = 0;
+    // Device and inode of every file read so far.
+    std::set<std::pair<uint64_t, uint64_t>> files_read_;
+
     // The reading of one file: owns the expat parser and receives its events.
     class FileReader;
 

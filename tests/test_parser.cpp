@@ -5,7 +5,11 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 #include "log.hpp"
 #include "shared_error.hpp"
@@ -518,6 +522,70 @@ TEST(Parser, FatalStopInALibraryFileNamesThePlace) {
     for (const std::string& part : parts) {
         EXPECT_NE(what.find(part), std::string::npos) << part << " in " << what;
     }
+}
+
+// The input bytes that set a call's memory limit: what the reader consumed
+// of each file, up to its end or its reader error, each file once.
+TEST(Parser, CountsTheBytesReadOfEachFileOnce) {
+    TempDir dir;
+    const std::string whole = in_root(R"(<Database PrimaryDatabaseUID="5"/><Settings ID="1" Name="a"/>)");
+    const std::string good_start = R"(<Root><Database PrimaryDatabaseUID="5"/><Settings ID="1"/>)";
+    const std::string file = dir.write("whole.xml", whole);
+    const std::string cut = dir.write("cut.xml", good_start + R"(<Settings ID="2" Na)");
+    const std::string not_xml = dir.write("text.xml", "plain text, not a document\n");
+    // Three gigabytes, all but the start a hole that reads as zero bytes.
+    const std::string sparse = dir.write("sparse.xml", good_start);
+    std::filesystem::resize_file(sparse, uint64_t{3} << 30);
+    const std::string link = (dir.path() / "link.xml").string();
+    std::filesystem::create_hard_link(file, link);
+
+    const struct {
+        const char* label;
+        std::vector<std::string> paths;
+        uint64_t bytes;
+    } cases[] = {
+        {"a whole file", {file}, whole.size()},
+        {"files add up", {file, cut}, whole.size() + good_start.size()},
+        {"a cut file: up to its unfinished tag", {cut}, good_start.size()},
+        {"not XML at all", {not_xml}, 0},
+        {"a sparse file: up to its first zero byte", {sparse}, good_start.size()},
+        {"a directory", {dir.path().string()}, 0},
+        {"one path thrice", {file, file, file}, whole.size()},
+        {"one file under two names", {file, link}, whole.size()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        Parser parser;
+        testing::capture_fd(2, [&] {
+            for (const std::string& path : c.paths) parser.parse_file(path, false);
+        });
+        EXPECT_EQ(parser.bytes_read(), c.bytes);
+    }
+}
+
+TEST(Parser, CountsWhatCameThroughAPipe) {
+    // More than a pipe holds, so that the reader reads while the writer writes.
+    std::string body = R"(<Database PrimaryDatabaseUID="5"/>)";
+    const size_t count = 5000;
+    for (size_t i = 1; i <= count; ++i) body += "<Settings ID=\"" + std::to_string(i) + "\" Name=\"piped\"/>\n";
+    const std::string content = in_root(body);
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::thread writer([&] {
+        std::string_view left = content;
+        while (!left.empty()) {
+            const ssize_t n = ::write(fds[1], left.data(), left.size());
+            if (n <= 0) break;
+            left.remove_prefix(static_cast<size_t>(n));
+        }
+        ::close(fds[1]);
+    });
+    Parser parser;
+    parser.parse_file("/dev/fd/" + std::to_string(fds[0]), true);
+    writer.join();
+    ::close(fds[0]);
+    EXPECT_EQ(parser.settings.size(), count);
+    EXPECT_EQ(parser.bytes_read(), content.size());
 }
 
 size_t open_descriptors() {
