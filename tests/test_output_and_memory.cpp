@@ -4,6 +4,7 @@
 // that may exhaust memory or lose its standard output runs in a forked child.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -280,6 +281,40 @@ TEST(ExportedCall, MemoryRunningOutGivesTheEmptyTextAndOneLine) {
     }
 }
 
+// expat running out of memory (a comment longer than the address space
+// leaves room for) is memory running out: the empty text, never the result
+// of the part before the comment. The same project without the comment
+// calculates under the same limit.
+TEST(ExportedCall, ReaderRunningOutOfMemoryGivesTheEmptyText) {
+    if (SANITIZED) GTEST_SKIP() << "an address-space limit cannot be set under sanitizers";
+    TempDir dir;
+    const std::string project = read_file(example_path("project.xml"));
+    const std::string generic_path = example_path("generic_db.xml");
+    const struct {
+        const char* label;
+        std::string path;
+        int code;
+    } cases[] = {
+        {"without the comment", dir.write("plain.xml", project), 0},
+        {"with the comment",
+         dir.write("comment.xml", replaced(project, "  <Elements ID=\"3\"",
+                                           "  <!--" + std::string(64 * MIB, 'c') + "-->\n  <Elements ID=\"3\"")),
+         1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const ChildOutcome outcome = in_child([&](int) {
+            const uint64_t limit = status_kib("VmSize") * 1024 + 32 * MIB;
+            const rlimit rl{limit, limit};
+            ::setrlimit(RLIMIT_AS, &rl);
+            return exported_call_code(c.path, generic_path);
+        });
+        ASSERT_TRUE(WIFEXITED(outcome.status)) << outcome.err;
+        EXPECT_EQ(WEXITSTATUS(outcome.status), c.code) << outcome.err;
+        EXPECT_EQ(outcome.err, c.code == 0 ? "" : "Error: fatal: out of memory\n");
+    }
+}
+
 // ---------------------------------------------------------------- standard output
 
 // A project whose source record has an attribute no record type knows: one
@@ -326,6 +361,57 @@ TEST(SkippingLine, ClosedPipeOnStandardOutputLeavesTheHostAlive) {
     ASSERT_TRUE(WIFEXITED(outcome.status)) << "ended by signal " << WTERMSIG(outcome.status);
     EXPECT_EQ(WEXITSTATUS(outcome.status), 1) << outcome.err;
     EXPECT_NE(outcome.err.find("failed printing to stdout: "), std::string::npos) << outcome.err;
+}
+
+// ---------------------------------------------------------------- standard error
+
+// A host whose standard error is a pipe without a reader, with the default
+// action of SIGPIPE, lives through the lines written on its own thread (a
+// refused argument), and keeps a SIGPIPE that was pending before the call.
+TEST(ErrorLine, ClosedPipeOnStandardErrorLeavesTheCallingThreadAlive) {
+    const std::string generic_path = example_path("generic_db.xml");
+    const char* invalid_utf8 = "project\xff.xml";
+    const struct {
+        const char* label;
+        const char* project;
+        const char* library;
+        bool signal_pending_before;
+    } cases[] = {
+        {"null project path", nullptr, generic_path.c_str(), false},
+        {"non-UTF-8 project path", invalid_utf8, generic_path.c_str(), false},
+        {"non-UTF-8 library path", "project.xml", invalid_utf8, false},
+        {"null library path, a SIGPIPE of the host pending", "project.xml", nullptr, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const ChildOutcome outcome = in_child([&](int report) {
+            signal(SIGPIPE, SIG_DFL);
+            sigset_t pipe_signal;
+            sigemptyset(&pipe_signal);
+            sigaddset(&pipe_signal, SIGPIPE);
+            if (c.signal_pending_before) {
+                pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+                pthread_kill(pthread_self(), SIGPIPE);
+            }
+            int fds[2];
+            if (::pipe(fds) != 0) return 3;
+            ::close(fds[0]);
+            ::dup2(fds[1], STDERR_FILENO);
+            ::close(fds[1]);
+            const char* libraries[] = {c.library};
+            const char* text = process_xml_file_to_json(c.project, libraries, 1);
+            sigset_t pending;
+            sigpending(&pending);
+            sigset_t mask;
+            pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+            write_report(report, std::string(text == nullptr ? "NULL" : "a text") +
+                                     (sigismember(&pending, SIGPIPE) ? ", pending" : "") +
+                                     (sigismember(&mask, SIGPIPE) ? ", blocked" : ""));
+            return 0;
+        });
+        ASSERT_TRUE(WIFEXITED(outcome.status)) << "ended by signal " << WTERMSIG(outcome.status);
+        EXPECT_EQ(outcome.report, c.signal_pending_before ? "NULL, pending, blocked" : "NULL");
+    }
 }
 
 // ---------------------------------------------------------------- the text itself
