@@ -156,7 +156,7 @@ private:
     // pending, read as much again as is pending: the rescans then add up to
     // a constant factor of the token's length.
     int chunk_size() const {
-        const long long pending = fed_ - parsed_bytes();
+        const long long pending = fed_ - XML_GetCurrentByteIndex(xml_.get());
         if (pending <= READ_BUFFER_SIZE) return READ_BUFFER_SIZE;
         return static_cast<int>(std::min<long long>(pending, MAX_READ_CHUNK));
     }
