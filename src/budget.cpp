@@ -1,24 +1,9 @@
 #include "budget.hpp"
 
 #include <algorithm>
+#include <atomic>
 
-#include "datamodel_building.hpp"
-#include "datamodel_category.hpp"
-#include "datamodel_construction.hpp"
-#include "datamodel_element.hpp"
-#include "datamodel_operation.hpp"
-#include "datamodel_operation_data_point.hpp"
-#include "datamodel_operation_indicator_group.hpp"
-#include "datamodel_operation_scenario.hpp"
-#include "datamodel_operation_utility.hpp"
-#include "datamodel_product.hpp"
-#include "datamodel_product_link.hpp"
-#include "datamodel_source.hpp"
-#include "datamodel_stage.hpp"
-#include "datamodel_stage_link.hpp"
-#include "datamodel_super_category.hpp"
 #include "shared_error.hpp"
-#include "tree_result_stage.hpp"
 
 namespace mirelo::budget {
 
@@ -28,24 +13,42 @@ thread_local Account* current = nullptr;
 
 namespace {
 
+std::atomic<uint64_t> rule_min_limit{RULE.min_limit};
+std::atomic<uint64_t> rule_per_input_byte{RULE.per_input_byte};
+
+Rule rule_in_force() {
+    return {rule_min_limit.load(std::memory_order_relaxed), rule_per_input_byte.load(std::memory_order_relaxed)};
+}
+
+uint64_t limit_under(Rule rule, uint64_t input_bytes) {
+    const uint64_t scaled = rule.per_input_byte != 0 && input_bytes > UINT64_MAX / rule.per_input_byte
+                                ? UINT64_MAX
+                                : input_bytes * rule.per_input_byte;
+    return std::max(rule.min_limit, scaled);
+}
+
 [[noreturn]] void too_large(const Account& account, uint64_t bytes, std::string_view what) {
     fatal("result too large: " + std::string(what) + " needs " + std::to_string(bytes) + " more bytes after " +
-          std::to_string(account.used) + " (limit " + std::to_string(account.limit) + " bytes: " +
-          std::to_string(MAX_AMPLIFICATION) + " x " + std::to_string(account.input_bytes) +
-          " input bytes, at least " + std::to_string(ACTIVATION_THRESHOLD) + ")");
+          std::to_string(account.used) + " (limit " + std::to_string(account.limit) + " bytes: the larger of " +
+          std::to_string(account.rule.min_limit) + " and " + std::to_string(account.rule.per_input_byte) + " x " +
+          std::to_string(account.input_bytes) + " input bytes read)");
 }
 
 uint64_t room(const Account& account) { return account.used < account.limit ? account.limit - account.used : 0; }
 
 }  // namespace
 
-uint64_t limit_for(uint64_t input_bytes) {
-    const uint64_t scaled =
-        input_bytes > UINT64_MAX / MAX_AMPLIFICATION ? UINT64_MAX : input_bytes * MAX_AMPLIFICATION;
-    return std::max(ACTIVATION_THRESHOLD, scaled);
+uint64_t limit_for(uint64_t input_bytes) { return limit_under(rule_in_force(), input_bytes); }
+
+void set_rule(Rule rule) {
+    rule_min_limit.store(rule.min_limit, std::memory_order_relaxed);
+    rule_per_input_byte.store(rule.per_input_byte, std::memory_order_relaxed);
 }
 
-Scope::Scope(uint64_t input_bytes) : account_{input_bytes, limit_for(input_bytes), 0}, outer_(current) {
+Scope::Scope(uint64_t input_bytes) : outer_(current) {
+    account_.rule = rule_in_force();
+    account_.input_bytes = input_bytes;
+    account_.limit = limit_under(account_.rule, input_bytes);
     current = &account_;
 }
 
@@ -53,70 +56,42 @@ Scope::~Scope() { current = outer_; }
 
 void charge(uint64_t bytes, std::string_view what) { (void)grant(bytes, bytes, what); }
 
-void refund(uint64_t bytes) {
+void refund(uint64_t bytes) noexcept {
     if (current == nullptr) return;
     current->used -= std::min(current->used, bytes);
 }
 
-uint64_t charged() { return current ? current->used : 0; }
+uint64_t charged() noexcept { return current ? current->used : 0; }
+
+uint64_t peak() noexcept { return current ? current->peak : 0; }
 
 uint64_t grant(uint64_t need, uint64_t want, std::string_view what) {
-    if (current == nullptr) return want;
-    const uint64_t available = room(*current);
-    if (need > available) too_large(*current, need, what);
+    Account* account = current;
+    if (account == nullptr) return want;
+    const uint64_t available = room(*account);
+    if (need > available) too_large(*account, need, what);
     const uint64_t granted = std::min(want, available);
-    current->used += granted;
+    account->used += granted;
+    account->peak = std::max(account->peak, account->used);
     return granted;
 }
 
-size_t text_bytes(const std::string& text) {
+size_t heap_bytes(const std::string& text) noexcept {
     // Short texts live inside the string object itself, whose capacity is
     // then that of an empty string; any larger capacity is a heap block.
     static const size_t inline_capacity = std::string().capacity();
-    return text.capacity() <= inline_capacity ? 0 : text.capacity() + 1;
+    return text.capacity() <= inline_capacity ? 0 : block_bytes(text.capacity() + 1);
 }
 
-size_t text_bytes(const std::vector<std::string>& texts) {
-    size_t n = texts.capacity() * sizeof(std::string);
-    for (const std::string& text : texts) n += text_bytes(text);
+size_t heap_bytes(const std::vector<std::string>& texts) noexcept {
+    size_t n = texts.capacity() == 0 ? 0 : block_bytes(texts.capacity() * sizeof(std::string));
+    for (const std::string& text : texts) n += heap_bytes(text);
     return n;
 }
 
-namespace {
-
-template <class... Texts>
-size_t sum_texts(const Texts&... texts) {
-    return (size_t{0} + ... + text_bytes(texts));
-}
-
-}  // namespace
-
-size_t text_bytes(const Building& r) {
-    return sum_texts(r.name, r.address, r.owner, r.typefield, r.description, r.report_purpose,
-                     r.report_building_elements);
-}
-size_t text_bytes(const Category& r) { return sum_texts(r.name, r.units); }
-size_t text_bytes(const Construction& r) { return sum_texts(r.name, r.unit, r.comment); }
-size_t text_bytes(const Element& r) { return sum_texts(r.construction_link, r.name, r.comment); }
-size_t text_bytes(const Operation& r) { return sum_texts(r.heat_supply_utility_link, r.scenario_link); }
-size_t text_bytes(const OperationDataPoint&) { return 0; }
-size_t text_bytes(const OperationIndicatorGroup&) { return 0; }
-size_t text_bytes(const OperationScenario& r) { return sum_texts(r.name, r.description); }
-size_t text_bytes(const OperationUtility& r) { return sum_texts(r.name); }
-size_t text_bytes(const Product& r) { return sum_texts(r.name, r.comment); }
-size_t text_bytes(const ProductLink& r) { return sum_texts(r.product_link); }
-size_t text_bytes(const Source& r) { return sum_texts(r.name); }
-size_t text_bytes(const Stage& r) {
-    return sum_texts(r.name, r.stage, r.stage_unit, r.indicator_unit, r.default_c_link, r.default_d_link,
-                     r.external_source, r.external_id, r.external_url, r.comment);
-}
-size_t text_bytes(const StageLink& r) { return sum_texts(r.stage_link, r.stage); }
-size_t text_bytes(const SuperCategory& r) { return sum_texts(r.name); }
-
-size_t held_bytes(const TreeResultStage& stage) {
-    size_t n = sizeof(TreeResultStage) + stage.indicators.size() * sizeof(TreeResultIndicator);
-    for (const TreeResultIndicator& indicator : stage.indicators) n += indicator.years.size() * YEAR_VALUE_BYTES;
-    return n;
+size_t copy_bytes(std::string_view text) noexcept {
+    static const size_t inline_capacity = std::string().capacity();
+    return text.size() <= inline_capacity ? 0 : block_bytes(text.size() + 1);
 }
 
 }  // namespace mirelo::budget

@@ -5,66 +5,64 @@
 // every building. A host that calculates files it did not write must not be
 // brought down by one, so each call may hold at most
 //
-//     max(ACTIVATION_THRESHOLD, MAX_AMPLIFICATION x input bytes)
+//     max(MIN_LIMIT, BYTES_PER_INPUT_BYTE x bytes read from its input files)
 //
-// bytes of tree and JSON text (a maximum amplification above an activation
-// threshold, as expat bounds entity expansion). The places that make the
-// result grow charge their bytes here before they spend them; a charge that
-// does not fit is the fatal stop "result too large: ... (limit ...)".
+// bytes of calculation tree and JSON text. Real projects need a thousand to
+// eight thousand times their input, because their elements share the
+// library's constructions; the rule leaves twice that, and every input below
+// 64 KiB may use 1 GiB.
+//
+// What the tree and the text hold is charged here before it is allocated,
+// and given back when it is freed, so that the account follows the heap the
+// call really uses: the tree's containers through `Allocator`, the texts its
+// nodes copy from the input through `Charge`, the JSON text through `grant`.
+// A charge that does not fit is the fatal stop "result too large: ...".
 //
 // The budget belongs to the thread that runs the call (`Scope`). Without a
-// scope, as in unit tests of single nodes, every charge is free.
+// scope, as in unit tests of single nodes, every charge is free. This module
+// knows only byte counts: the types that hold memory count their own.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
-namespace mirelo {
+namespace mirelo::budget {
 
-struct Building;
-struct Category;
-struct Construction;
-struct Element;
-struct Operation;
-struct OperationDataPoint;
-struct OperationIndicatorGroup;
-struct OperationScenario;
-struct OperationUtility;
-struct Product;
-struct ProductLink;
-struct Source;
-struct Stage;
-struct StageLink;
-struct SuperCategory;
-struct TreeResultStage;
+// The limit of a call: the larger of `min_limit` and `per_input_byte` times
+// the bytes read from its input files.
+struct Rule {
+    uint64_t min_limit;
+    uint64_t per_input_byte;
+};
 
-namespace budget {
+inline constexpr uint64_t MIN_LIMIT = uint64_t{1} << 30;
+inline constexpr uint64_t BYTES_PER_INPUT_BYTE = 16384;
+inline constexpr Rule RULE{MIN_LIMIT, BYTES_PER_INPUT_BYTE};
 
-// Every input may use this much, whatever its size: small projects over
-// long periods (a 200-year period of the bundled example needs a few MiB).
-inline constexpr uint64_t ACTIVATION_THRESHOLD = uint64_t{64} << 20;
-// Above it, a call may hold this many times its input. Generated projects
-// hold about 45 (their JSON text alone is 43 times the input).
-inline constexpr uint64_t MAX_AMPLIFICATION = 100;
-
-// Bytes charged for one stored yearly value: the entry and the slack of the
-// vector it lives in.
-inline constexpr uint64_t YEAR_VALUE_BYTES = 32;
-
-// The limit of a call that reads `input_bytes` bytes.
+// The limit of a call that read `input_bytes` bytes under the rule in force.
 uint64_t limit_for(uint64_t input_bytes);
+
+// Replaces the rule for the calls that start afterwards, so that tests can
+// reach the limit with small inputs; `RULE` restores it.
+void set_rule(Rule rule);
 
 // What one call may spend and has spent.
 struct Account {
+    Rule rule{};
     uint64_t input_bytes = 0;
     uint64_t limit = 0;
     uint64_t used = 0;
+    uint64_t peak = 0;
 };
 
-// Installs the budget of the call that runs on this thread, for its lifetime.
+// Installs the budget of the call that runs on this thread, for its
+// lifetime. The scope must outlive everything charged under it.
 class Scope {
 public:
     explicit Scope(uint64_t input_bytes);
@@ -78,44 +76,118 @@ private:
 };
 
 // Counts `bytes` against this thread's budget; the fatal stop
-// "result too large: <what> (limit ...)" when they do not fit.
+// "result too large: <what> needs ..." when they do not fit.
 void charge(uint64_t bytes, std::string_view what);
 // Gives back bytes charged earlier.
-void refund(uint64_t bytes);
-// Bytes charged so far on this thread (0 without a scope).
-uint64_t charged();
+void refund(uint64_t bytes) noexcept;
+// Bytes held now, and the most held at any time, on this thread (0 without
+// a scope).
+uint64_t charged() noexcept;
+uint64_t peak() noexcept;
 // For a buffer that grows: between `need` and `want` bytes (want >= need),
 // as many as fit, already charged; the fatal stop when not even `need` fits.
 uint64_t grant(uint64_t need, uint64_t want, std::string_view what);
 
-// Heap bytes held by a copy of a text and of a list of texts.
-size_t text_bytes(const std::string& text);
-size_t text_bytes(const std::vector<std::string>& texts);
-// Heap bytes held by a copy of a record: its texts.
-size_t text_bytes(const Building& r);
-size_t text_bytes(const Category& r);
-size_t text_bytes(const Construction& r);
-size_t text_bytes(const Element& r);
-size_t text_bytes(const Operation& r);
-size_t text_bytes(const OperationDataPoint& r);
-size_t text_bytes(const OperationIndicatorGroup& r);
-size_t text_bytes(const OperationScenario& r);
-size_t text_bytes(const OperationUtility& r);
-size_t text_bytes(const Product& r);
-size_t text_bytes(const ProductLink& r);
-size_t text_bytes(const Source& r);
-size_t text_bytes(const Stage& r);
-size_t text_bytes(const StageLink& r);
-size_t text_bytes(const SuperCategory& r);
-// Bytes held by a copy of a stage's results.
-size_t held_bytes(const TreeResultStage& stage);
-
-// Charges a new tree node: its object and the texts of the records it copies.
-template <class... Records>
-void charge_node(size_t node_size, std::string_view what, const Records&... records) {
-    charge(node_size + (size_t{0} + ... + text_bytes(records)), what);
+// The heap a block of `n` bytes takes from glibc's malloc on a 64-bit
+// machine: the size with its header, in 16-byte steps, at least 32; a block
+// large enough to be mapped on its own takes whole pages. Small blocks are
+// most of a tree (a text of 20 bytes takes 32), so counting their headers is
+// what keeps the account close to the real heap.
+constexpr uint64_t block_bytes(uint64_t n) {
+    constexpr uint64_t MMAP_THRESHOLD = 128 * 1024;
+    constexpr uint64_t PAGE = 4096;
+    if (n >= MMAP_THRESHOLD) return (n + 16 + PAGE - 1) / PAGE * PAGE;
+    const uint64_t chunk = (n + 8 + 15) / 16 * 16;
+    return chunk < 32 ? 32 : chunk;
 }
 
-}  // namespace budget
+// Heap held by a text (nothing while it fits in the string object itself)
+// and by a list of texts.
+size_t heap_bytes(const std::string& text) noexcept;
+size_t heap_bytes(const std::vector<std::string>& texts) noexcept;
+// The same for a copy of `text`, before it is made.
+size_t copy_bytes(std::string_view text) noexcept;
+// The heap held by several texts: a record's `heap_bytes`.
+template <class... Texts>
+size_t texts_bytes(const Texts&... texts) noexcept {
+    return (size_t{0} + ... + heap_bytes(texts));
+}
 
-}  // namespace mirelo
+// The allocator of the tree's containers: each block is charged before it
+// is allocated and given back when it is freed.
+template <class T>
+struct Allocator {
+    using value_type = T;
+
+    Allocator() noexcept = default;
+    template <class U>
+    Allocator(const Allocator<U>&) noexcept {}
+
+    T* allocate(size_t n) {
+        if (n > SIZE_MAX / sizeof(T)) throw std::bad_array_new_length();
+        const uint64_t bytes = block_bytes(n * sizeof(T));
+        charge(bytes, "the calculation tree");
+        try {
+            return std::allocator<T>().allocate(n);
+        } catch (...) {
+            refund(bytes);
+            throw;
+        }
+    }
+    void deallocate(T* p, size_t n) noexcept {
+        std::allocator<T>().deallocate(p, n);
+        refund(block_bytes(n * sizeof(T)));
+    }
+
+    template <class U>
+    friend bool operator==(const Allocator&, const Allocator<U>&) noexcept {
+        return true;
+    }
+};
+
+// The sequence type of the tree: children and result maps.
+template <class T>
+using Vector = std::vector<T, Allocator<T>>;
+
+// The heap a node holds outside its containers: the texts of the records it
+// copies from the input. Charged when the node is made, again for every copy
+// (a building's copy of the element branch), and given back with the node.
+// It is no part of the node's value: two nodes compare equal whatever their
+// charges.
+class Charge {
+public:
+    Charge() noexcept = default;
+    Charge(uint64_t bytes, std::string_view what) { add(bytes, what); }
+    Charge(const Charge& other) { add(other.bytes_, "a copy of the tree"); }
+    Charge(Charge&& other) noexcept : bytes_(std::exchange(other.bytes_, 0)) {}
+    Charge& operator=(const Charge& other) {
+        if (this != &other) {
+            charge(other.bytes_, "a copy of the tree");
+            refund(bytes_);
+            bytes_ = other.bytes_;
+        }
+        return *this;
+    }
+    Charge& operator=(Charge&& other) noexcept {
+        if (this != &other) {
+            refund(bytes_);
+            bytes_ = std::exchange(other.bytes_, 0);
+        }
+        return *this;
+    }
+    ~Charge() { refund(bytes_); }
+
+    // Charges `bytes` more, held until the node goes.
+    void add(uint64_t bytes, std::string_view what) {
+        charge(bytes, what);
+        bytes_ += bytes;
+    }
+    uint64_t bytes() const noexcept { return bytes_; }
+
+    friend bool operator==(const Charge&, const Charge&) noexcept { return true; }
+
+private:
+    uint64_t bytes_ = 0;
+};
+
+}  // namespace mirelo::budget

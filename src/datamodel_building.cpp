@@ -1,5 +1,6 @@
 #include "datamodel_building.hpp"
 
+#include "budget.hpp"
 #include "json.hpp"
 #include "xml_writer.hpp"
 
@@ -90,6 +91,10 @@ void Building::node_to_xml(XmlWriter& writer, std::string_view node_name) const 
         {"report_building_elements", report_building_elements},
     };
     write_record_element(writer, node_name, attrs);
+}
+
+size_t Building::heap_bytes() const {
+    return budget::texts_bytes(name, address, owner, typefield, description, report_purpose, report_building_elements);
 }
 
 }  // namespace mirelo

@@ -30,6 +30,8 @@ struct Building {
     void from_xml(std::string_view name, XmlAttributes attributes, uint32_t database_id);
     // The one-line display form, e.g. <Building ID="1", ...>.
     std::string display_line() const;
+    // The heap its texts hold (what a copy of it costs a call's memory budget).
+    size_t heap_bytes() const;
     // The record as one JSON object, members in field order.
     void encode(json::Encoder& encoder) const;
     // The empty record element `node_name` of the XML dump.

@@ -1,5 +1,6 @@
 #include "datamodel_category.hpp"
 
+#include "budget.hpp"
 #include "json.hpp"
 #include "xml_writer.hpp"
 
@@ -80,5 +81,7 @@ void Category::node_to_xml(XmlWriter& writer, std::string_view node_name) const 
     };
     write_record_element(writer, node_name, attrs);
 }
+
+size_t Category::heap_bytes() const { return budget::texts_bytes(name, units); }
 
 }  // namespace mirelo

@@ -1,5 +1,6 @@
 #include "datamodel_construction.hpp"
 
+#include "budget.hpp"
 #include "json.hpp"
 #include "xml_writer.hpp"
 
@@ -55,5 +56,7 @@ void Construction::node_to_xml(XmlWriter& writer, std::string_view node_name) co
     };
     write_record_element(writer, node_name, attrs);
 }
+
+size_t Construction::heap_bytes() const { return budget::texts_bytes(name, unit, comment); }
 
 }  // namespace mirelo

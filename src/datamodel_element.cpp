@@ -1,5 +1,6 @@
 #include "datamodel_element.hpp"
 
+#include "budget.hpp"
 #include "json.hpp"
 #include "xml_writer.hpp"
 
@@ -74,5 +75,7 @@ void Element::node_to_xml(XmlWriter& writer, std::string_view node_name) const {
     };
     write_record_element(writer, node_name, attrs);
 }
+
+size_t Element::heap_bytes() const { return budget::texts_bytes(construction_link, name, comment); }
 
 }  // namespace mirelo

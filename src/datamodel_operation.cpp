@@ -1,5 +1,6 @@
 #include "datamodel_operation.hpp"
 
+#include "budget.hpp"
 #include "json.hpp"
 #include "xml_writer.hpp"
 
@@ -57,5 +58,7 @@ void Operation::node_to_xml(XmlWriter& writer, std::string_view node_name) const
     };
     write_record_element(writer, node_name, attrs);
 }
+
+size_t Operation::heap_bytes() const { return budget::texts_bytes(heat_supply_utility_link, scenario_link); }
 
 }  // namespace mirelo

@@ -1,5 +1,6 @@
 #include "datamodel_operation_scenario.hpp"
 
+#include "budget.hpp"
 #include "json.hpp"
 
 namespace mirelo {
@@ -27,5 +28,7 @@ void OperationScenario::encode(json::Encoder& encoder) const {
         encoder.field("description", 3, description);
     });
 }
+
+size_t OperationScenario::heap_bytes() const { return budget::texts_bytes(name, description); }
 
 }  // namespace mirelo

@@ -1,5 +1,6 @@
 #include "datamodel_operation_utility.hpp"
 
+#include "budget.hpp"
 #include "json.hpp"
 #include "xml_writer.hpp"
 
@@ -47,5 +48,7 @@ void OperationUtility::node_to_xml(XmlWriter& writer, std::string_view node_name
     };
     write_record_element(writer, node_name, attrs);
 }
+
+size_t OperationUtility::heap_bytes() const { return budget::texts_bytes(name); }
 
 }  // namespace mirelo

@@ -1,5 +1,6 @@
 #include "datamodel_product_link.hpp"
 
+#include "budget.hpp"
 #include "json.hpp"
 #include "xml_writer.hpp"
 
@@ -66,5 +67,7 @@ void ProductLink::node_to_xml(XmlWriter& writer, std::string_view node_name) con
     };
     write_record_element(writer, node_name, attrs);
 }
+
+size_t ProductLink::heap_bytes() const { return budget::texts_bytes(product_link); }
 
 }  // namespace mirelo

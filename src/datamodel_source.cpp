@@ -1,5 +1,6 @@
 #include "datamodel_source.hpp"
 
+#include "budget.hpp"
 #include "json.hpp"
 
 namespace mirelo {
@@ -35,5 +36,7 @@ void Source::encode(json::Encoder& encoder) const {
         encoder.field("read_only", 4, read_only);
     });
 }
+
+size_t Source::heap_bytes() const { return budget::texts_bytes(name); }
 
 }  // namespace mirelo

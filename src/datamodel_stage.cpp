@@ -1,5 +1,6 @@
 #include "datamodel_stage.hpp"
 
+#include "budget.hpp"
 #include "datamodel_indicators.hpp"
 #include "json.hpp"
 #include "shared_error.hpp"
@@ -110,6 +111,11 @@ Result<double> Stage::get_indicator(std::string_view indicator_id) const {
     if (std::optional<double> value = find_indicator(*this, lower_trim(indicator_id))) return *value;
     // The message quotes the name as the caller gave it, untrimmed.
     return SharedError::missing_indicator("Missing indicator " + std::string(indicator_id));
+}
+
+size_t Stage::heap_bytes() const {
+    return budget::texts_bytes(name, stage, stage_unit, indicator_unit, default_c_link, default_d_link, external_source,
+                               external_id, external_url, comment);
 }
 
 }  // namespace mirelo

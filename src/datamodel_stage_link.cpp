@@ -1,5 +1,6 @@
 #include "datamodel_stage_link.hpp"
 
+#include "budget.hpp"
 #include "json.hpp"
 #include "xml_writer.hpp"
 
@@ -50,5 +51,7 @@ void StageLink::node_to_xml(XmlWriter& writer, std::string_view node_name) const
     };
     write_record_element(writer, node_name, attrs);
 }
+
+size_t StageLink::heap_bytes() const { return budget::texts_bytes(stage_link, stage); }
 
 }  // namespace mirelo

@@ -1,5 +1,6 @@
 #include "datamodel_super_category.hpp"
 
+#include "budget.hpp"
 #include "json.hpp"
 #include "xml_writer.hpp"
 
@@ -39,5 +40,7 @@ void SuperCategory::node_to_xml(XmlWriter& writer, std::string_view node_name) c
     };
     write_record_element(writer, node_name, attrs);
 }
+
+size_t SuperCategory::heap_bytes() const { return budget::texts_bytes(name); }
 
 }  // namespace mirelo

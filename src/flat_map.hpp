@@ -13,14 +13,16 @@
 #include <utility>
 #include <vector>
 
+#include "budget.hpp"
+
 namespace mirelo {
 
 template <class V, class KeyOf, class Less = std::less<>>
 class FlatMap {
 public:
     using value_type = V;
-    using iterator = typename std::vector<V>::iterator;
-    using const_iterator = typename std::vector<V>::const_iterator;
+    using iterator = typename budget::Vector<V>::iterator;
+    using const_iterator = typename budget::Vector<V>::const_iterator;
 
     static decltype(auto) key_of(const V& entry) { return KeyOf{}(entry); }
 
@@ -66,7 +68,7 @@ private:
         return std::lower_bound(entries_.begin(), entries_.end(), key,
                                 [](const V& e, const Key& k) { return Less{}(key_of(e), k); });
     }
-    std::vector<V> entries_;
+    budget::Vector<V> entries_;  // charged to the call's memory budget
 };
 
 }  // namespace mirelo

@@ -26,9 +26,13 @@ void Text::grow(size_t n) {
     constexpr size_t first_capacity = 256;
     const size_t need = size_ + n + 1;  // and the NUL
     if (need <= size_) throw std::bad_alloc();  // the sum wrapped around
-    // Growing by half keeps the number of steps small without reserving
-    // much more than the text will use.
-    const size_t want = std::max({need, capacity_ + capacity_ / 2, first_capacity});
+    // Growing by half keeps the number of steps small. A large block is
+    // mapped on its own and moved by the kernel without a copy, so it grows
+    // by an eighth: the budget is charged for a little more than the text
+    // holds, not for half as much again.
+    constexpr size_t mapped_capacity = size_t{1} << 20;
+    const size_t step = capacity_ < mapped_capacity ? capacity_ / 2 : capacity_ / 8;
+    const size_t want = std::max({need, capacity_ + step, first_capacity});
     const size_t granted =
         static_cast<size_t>(budget::grant(need - capacity_, want - capacity_, "the JSON text"));
     const size_t capacity = capacity_ + granted;

@@ -239,8 +239,8 @@ private:
         if (v) value(*v);
         else emit_option_none();
     }
-    template <class T>
-    void value_special(const std::vector<T>& seq) {
+    template <class T, class A>
+    void value_special(const std::vector<T, A>& seq) {
         emit_seq(seq.size(), [&] {
             for (size_t i = 0; i < seq.size(); ++i) emit_seq_elt(i, [&] { value(seq[i]); });
         });

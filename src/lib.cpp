@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -158,20 +157,14 @@ json::Text encode_tree(const RootNode& root) {
     return std::move(encoded.value());
 }
 
-uint64_t input_bytes(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths) {
-    const auto size_of = [](const std::string& path) -> uint64_t {
-        struct stat st {};
-        return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
-    };
-    uint64_t total = size_of(project_xml_path);
-    for (const std::string& path : library_xml_paths) total += size_of(path);
-    return total;
-}
-
 json::Text process(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths,
                    const std::string& output_path) {
-    budget::Scope budget(input_bytes(project_xml_path, library_xml_paths));
-    RootNode root = calculated_tree(project_xml_path, library_xml_paths);
+    Parser parser = read_inputs(project_xml_path, library_xml_paths);
+    // Reading holds memory in proportion to what it reads; the tree and the
+    // text may hold what the budget allows for those bytes.
+    budget::Scope budget(parser.bytes_read());
+    RootNode root = build_tree(std::move(parser));
+    calculate_first_building(root);
     json::Text json = encode_tree(root);
     if (!output_path.empty()) write_payload_to_file(json.view(), output_path);
     return json;

@@ -25,13 +25,11 @@ void calculate_first_building(RootNode& root);
 RootNode calculated_tree(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths);
 // The compact JSON document of the tree; an encoder error is a fatal stop.
 json::Text encode_tree(const RootNode& root);
-// The bytes of the files a call reads, which set its memory budget. A file
-// that cannot be looked at counts 0: reading it stops the call anyway.
-uint64_t input_bytes(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths);
 
 // The pipeline: the JSON text of the calculated tree, also written to
 // `output_path` when that is not empty. Fatal stops propagate as FatalStop.
-// The call holds at most its memory budget (budget.hpp) of tree and text.
+// Once the files are read, the call holds at most the memory budget
+// (budget.hpp) that the bytes read allow, of tree and text.
 json::Text process(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths,
                    const std::string& output_path);
 

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "budget.hpp"
 #include "tree_building.hpp"
 #include "tree_constants.hpp"
 #include "tree_dump.hpp"
@@ -30,7 +31,7 @@ concept TreeNodeTrait = requires(const N& node, int32_t level, bool recursive, X
 struct RootNode {
     static constexpr std::string_view NODE_NAME = "Root";
     static constexpr std::string_view node_type = NODE_NAME;
-    std::vector<BuildingNode> children;  // in building table order
+    budget::Vector<BuildingNode> children;  // in building table order
 
     RootNode() = default;
 

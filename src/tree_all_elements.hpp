@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "budget.hpp"
 #include "shared_error.hpp"
 #include "tree_results.hpp"
 #include "tree_super_category.hpp"
@@ -14,7 +15,7 @@ struct Building;
 struct AllElementsNode {
     static constexpr std::string_view NODE_NAME = "AllElements";
     static constexpr std::string_view node_type = NODE_NAME;
-    std::vector<SuperCategoryNode> children;  // ascending by super category order
+    budget::Vector<SuperCategoryNode> children;  // ascending by super category order
     TreeResults results;
 
     AllElementsNode() = default;

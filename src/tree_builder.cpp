@@ -8,7 +8,6 @@
 #include <unordered_map>
 #include <utility>
 
-#include "budget.hpp"
 #include "parser.hpp"
 #include "shared_error.hpp"
 #include "tree.hpp"
@@ -255,7 +254,6 @@ void RootNode::from_parser(Parser data) {
     const UtilityIndex utilities(data);
     ElementBranchBuilder element_builder(data);
     std::optional<AllElementsNode> element_branch;
-    uint64_t branch_bytes = 0;  // memory budget: charged again for every copy of the branch
     // The generic electricity utility is the same for every building; the
     // first building asks for it, at its place among that building's checks.
     std::optional<Result<uint64_t, std::string>> electricity;
@@ -293,15 +291,12 @@ void RootNode::from_parser(Parser data) {
         operation.add_child(std::move(e_node));
         operation.add_child(std::move(h_node));
 
-        if (!element_branch) {
-            const uint64_t charged_before = budget::charged();  // memory budget: the branch's bytes
-            element_branch = element_builder.build();
-            branch_bytes = budget::charged() - charged_before;
-        }
+        if (!element_branch) element_branch = element_builder.build();
+        // Every building but the last gets a copy, charged to the memory
+        // budget like the original; the last one takes the branch itself.
         if (remaining == 0) {
             building.all_elements_child = std::move(*element_branch);
         } else {
-            budget::charge(branch_bytes, "a copy of the element branch");
             building.all_elements_child = *element_branch;
         }
 

@@ -9,7 +9,7 @@ namespace mirelo {
 BuildingNode::BuildingNode(Building datamodel)
     : operation_child(Operation{}, OperationScenario{}), datamodel(std::move(datamodel)) {
     // The records are copies: each one counts, however often it is copied.
-    budget::charge_node(sizeof(*this), "a building node", this->datamodel);
+    record_texts.add(this->datamodel.heap_bytes(), "the records of a building node");
 }
 
 Status BuildingNode::calculate() {

@@ -1,6 +1,7 @@
 // One building: its energy-use branch and its element branch.
 #pragma once
 
+#include "budget.hpp"
 #include "datamodel_building.hpp"
 #include "tree_all_elements.hpp"
 #include "tree_operation.hpp"
@@ -16,6 +17,8 @@ struct BuildingNode {
     TreeResults results;
 
     // Starts with an empty operation branch; tree construction puts the real one in.
+    budget::Charge record_texts;  // the heap its copies of the records hold
+
     explicit BuildingNode(Building datamodel);
 
     // The energy-use branch, then every product; the first product error.

@@ -9,7 +9,7 @@ namespace mirelo {
 
 CategoryNode::CategoryNode(Category datamodel) : datamodel(std::move(datamodel)) {
     // The records are copies: each one counts, however often it is copied.
-    budget::charge_node(sizeof(*this), "a category node", this->datamodel);
+    record_texts.add(this->datamodel.heap_bytes(), "the records of a category node");
 }
 
 void CategoryNode::add_child(ElementNode child) { children.push_back(std::move(child)); }

@@ -4,6 +4,7 @@
 #include <compare>
 #include <vector>
 
+#include "budget.hpp"
 #include "datamodel_category.hpp"
 #include "shared_error.hpp"
 #include "tree_element.hpp"
@@ -16,9 +17,11 @@ struct Building;
 struct CategoryNode {
     static constexpr std::string_view NODE_NAME = "Category";
     static constexpr std::string_view node_type = NODE_NAME;
-    std::vector<ElementNode> children;  // ascending by element order
+    budget::Vector<ElementNode> children;  // ascending by element order
     Category datamodel;
     TreeResults results;
+
+    budget::Charge record_texts;  // the heap its copies of the records hold
 
     explicit CategoryNode(Category datamodel);
     void add_child(ElementNode child);

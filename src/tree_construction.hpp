@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "budget.hpp"
 #include "datamodel_construction.hpp"
 #include "datamodel_source.hpp"
 #include "shared_error.hpp"
@@ -17,10 +18,12 @@ struct Element;
 struct ConstructionNode {
     static constexpr std::string_view NODE_NAME = "Construction";
     static constexpr std::string_view node_type = NODE_NAME;
-    std::vector<ProductNode> children;  // ascending by product link order
+    budget::Vector<ProductNode> children;  // ascending by product link order
     Construction datamodel;
     Source source;
     TreeResults results;
+
+    budget::Charge record_texts;  // the heap its copies of the records hold
 
     ConstructionNode(Construction datamodel, Source source);
     void add_child(ProductNode child);

@@ -10,7 +10,7 @@ namespace mirelo {
 ElementNode::ElementNode(Element datamodel, Source source)
     : datamodel(std::move(datamodel)), source(std::move(source)) {
     // The records are copies: each one counts, however often it is copied.
-    budget::charge_node(sizeof(*this), "an element node", this->datamodel, this->source);
+    record_texts.add(this->datamodel.heap_bytes() + this->source.heap_bytes(), "the records of an element node");
 }
 
 void ElementNode::add_child(ConstructionNode child) { children.push_back(std::move(child)); }

@@ -4,6 +4,7 @@
 #include <compare>
 #include <vector>
 
+#include "budget.hpp"
 #include "datamodel_element.hpp"
 #include "datamodel_source.hpp"
 #include "shared_error.hpp"
@@ -17,10 +18,12 @@ struct Building;
 struct ElementNode {
     static constexpr std::string_view NODE_NAME = "Element";
     static constexpr std::string_view node_type = NODE_NAME;
-    std::vector<ConstructionNode> children;  // exactly one: the element's construction
+    budget::Vector<ConstructionNode> children;  // exactly one: the element's construction
     Element datamodel;
     Source source;
     TreeResults results;
+
+    budget::Charge record_texts;  // the heap its copies of the records hold
 
     ElementNode(Element datamodel, Source source);
     void add_child(ConstructionNode child);

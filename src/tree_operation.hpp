@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "budget.hpp"
 #include "datamodel_operation.hpp"
 #include "datamodel_operation_scenario.hpp"
 #include "tree_operation_utility.hpp"
@@ -15,10 +16,12 @@ struct Building;
 struct OperationNode {
     static constexpr std::string_view NODE_NAME = "Operation";
     static constexpr std::string_view node_type = NODE_NAME;
-    std::vector<OperationUtilityNode> children;  // electricity first, heat supply second
+    budget::Vector<OperationUtilityNode> children;  // electricity first, heat supply second
     Operation datamodel;
     OperationScenario scenario_model;
     TreeResults results;
+
+    budget::Charge record_texts;  // the heap its copies of the records hold
 
     OperationNode(Operation datamodel, OperationScenario scenario_model);
     void add_child(OperationUtilityNode child);

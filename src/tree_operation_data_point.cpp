@@ -7,8 +7,6 @@
 namespace mirelo {
 
 OperationDataPointNode::OperationDataPointNode(OperationDataPoint datamodel) : datamodel(std::move(datamodel)) {
-    // The records are copies: each one counts, however often it is copied.
-    budget::charge_node(sizeof(*this), "a data point node", this->datamodel);
 }
 
 void OperationDataPointNode::add_child(OperationIndicatorGroupNode child) { children.push_back(std::move(child)); }

@@ -4,6 +4,7 @@
 #include <compare>
 #include <vector>
 
+#include "budget.hpp"
 #include "datamodel_operation_data_point.hpp"
 #include "tree_operation_indicator_group.hpp"
 
@@ -12,7 +13,7 @@ namespace mirelo {
 struct OperationDataPointNode {
     static constexpr std::string_view NODE_NAME = "OperationDataPoint";
     static constexpr std::string_view node_type = NODE_NAME;
-    std::vector<OperationIndicatorGroupNode> children;
+    budget::Vector<OperationIndicatorGroupNode> children;
     OperationDataPoint datamodel;
 
     explicit OperationDataPointNode(OperationDataPoint datamodel);

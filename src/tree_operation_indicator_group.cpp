@@ -8,8 +8,6 @@ namespace mirelo {
 
 OperationIndicatorGroupNode::OperationIndicatorGroupNode(OperationIndicatorGroup datamodel)
     : datamodel(std::move(datamodel)) {
-    // The records are copies: each one counts, however often it is copied.
-    budget::charge_node(sizeof(*this), "an indicator group node", this->datamodel);
 }
 
 void OperationIndicatorGroupNode::print(int32_t level, bool recursive) const {

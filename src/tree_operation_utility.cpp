@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 
-#include "budget.hpp"
 #include "datamodel_building.hpp"
 #include "datamodel_operation.hpp"
 #include "datamodel_stage.hpp"
@@ -63,7 +62,7 @@ struct Walks {
     }
 };
 
-Walks plan_walks(const std::vector<OperationDataPointNode>& points, const Building& bld) {
+Walks plan_walks(const budget::Vector<OperationDataPointNode>& points, const Building& bld) {
     const uint32_t last_year = last_year_of_period(bld);
     const uint32_t tail_end = bld.initial_year + bld.calculation_timespan + 1;
     Walks walks;
@@ -82,7 +81,7 @@ Walks plan_walks(const std::vector<OperationDataPointNode>& points, const Buildi
 OperationUtilityNode::OperationUtilityNode(OperationUtility datamodel, double amount)
     : datamodel(std::move(datamodel)), amount(amount) {
     // The records are copies: each one counts, however often it is copied.
-    budget::charge_node(sizeof(*this), "a utility node", this->datamodel);
+    record_texts.add(this->datamodel.heap_bytes(), "the records of a utility node");
 }
 
 void OperationUtilityNode::add_child(OperationDataPointNode child) { children.push_back(std::move(child)); }
@@ -107,7 +106,6 @@ Status OperationUtilityNode::calculate(const Building& bld, const Operation& opr
     if (years > MAX_YEARLY_VALUES) {
         fatal("calculation period too long: " + std::to_string(years) + " yearly values for one utility");
     }
-    budget::charge(years * INDICATORS.size() * budget::YEAR_VALUE_BYTES, "the yearly values of a utility");
 
     // Before the first data point its values hold unchanged.
     for (uint64_t y = walks.head.from; y < walks.head.to; ++y) {

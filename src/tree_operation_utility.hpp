@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "budget.hpp"
 #include "datamodel_operation_utility.hpp"
 #include "shared_error.hpp"
 #include "tree_operation_data_point.hpp"
@@ -16,11 +17,13 @@ struct Operation;
 struct OperationUtilityNode {
     static constexpr std::string_view NODE_NAME = "OperationUtility";
     static constexpr std::string_view node_type = NODE_NAME;
-    std::vector<OperationDataPointNode> children;  // ascending by year
+    budget::Vector<OperationDataPointNode> children;  // ascending by year
     OperationUtility datamodel;
     double amount = 0.0;  // the operation's consumption for this utility
     TreeResults results;
     double calc_usage_multiplier = 0.0;
+
+    budget::Charge record_texts;  // the heap its copies of the records hold
 
     OperationUtilityNode(OperationUtility datamodel, double amount);
     void add_child(OperationDataPointNode child);

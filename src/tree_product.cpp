@@ -16,7 +16,7 @@ namespace {
 
 // The stage codes of the children, lower-cased and trimmed once, so the
 // checks of one product do not convert every name again for every code.
-std::vector<std::string> stage_keys(const std::vector<StageNode>& children) {
+std::vector<std::string> stage_keys(const budget::Vector<StageNode>& children) {
     std::vector<std::string> keys;
     keys.reserve(children.size());
     for (const StageNode& child : children) keys.push_back(lower_trim(child.datamodel.stage));
@@ -35,7 +35,8 @@ std::optional<size_t> find_key(const std::vector<std::string>& keys, std::string
 ProductNode::ProductNode(Product datamodel, ProductLink linkmodel, Source source)
     : datamodel(std::move(datamodel)), linkmodel(std::move(linkmodel)), source(std::move(source)) {
     // The records are copies: each one counts, however often it is copied.
-    budget::charge_node(sizeof(*this), "a product node", this->datamodel, this->linkmodel, this->source);
+    record_texts.add(this->datamodel.heap_bytes() + this->linkmodel.heap_bytes() + this->source.heap_bytes(),
+                     "the records of a product node");
 }
 
 void ProductNode::add_child(StageNode child) { children.push_back(std::move(child)); }
@@ -69,6 +70,7 @@ Status ProductNode::calculate(const Building& bld, const Element& elm, const Con
     const double unit_factor =
         lower_trim(product_stage.stage_unit) == lower_trim(product_stage.indicator_unit) ? 1.0 : linkmodel.density;
     calc_stage_amount = std::fabs(elm.amount) * linkmodel.amount;
+    record_texts.add(budget::copy_bytes(product_stage.stage_unit), "the stage unit of a product");
     calc_stage_amount_unit = product_stage.stage_unit;
     calc_indicator_amount_a1_3 = unit_factor * calc_stage_amount;
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "budget.hpp"
 #include "datamodel_product.hpp"
 #include "datamodel_product_link.hpp"
 #include "datamodel_source.hpp"
@@ -22,7 +23,7 @@ struct Element;
 struct ProductNode {
     static constexpr std::string_view NODE_NAME = "Product";
     static constexpr std::string_view node_type = NODE_NAME;
-    std::vector<StageNode> children;  // ascending by stage text
+    budget::Vector<StageNode> children;  // ascending by stage text
     Product datamodel;
     ProductLink linkmodel;  // amount, density, lifespan and order of the product in the construction
     Source source;
@@ -33,6 +34,8 @@ struct ProductNode {
     double calc_weight = 0.0;
     uint32_t calc_replacements = 0;
     double calc_demo_weight = 0.0;
+
+    budget::Charge record_texts;  // the heap its copies of the records and its unit text hold
 
     ProductNode(Product datamodel, ProductLink linkmodel, Source source);
     void add_child(StageNode child);

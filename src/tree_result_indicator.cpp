@@ -3,7 +3,6 @@
 #include <string>
 #include <utility>
 
-#include "budget.hpp"
 #include "json.hpp"
 #include "tree_constants.hpp"
 #include "tree_dump.hpp"
@@ -40,7 +39,6 @@ void TreeResultIndicator::add_other_indicator(const TreeResultIndicator& other) 
         return;
     }
 
-    budget::charge(missing * budget::YEAR_VALUE_BYTES, "the years of a sum");
     YearMap merged;
     merged.reserve(years.size() + missing);
     auto own = years.begin();

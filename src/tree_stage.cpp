@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <limits>
 
-#include "budget.hpp"
 #include "datamodel_building.hpp"
 #include "datamodel_element.hpp"
 #include "datamodel_product.hpp"
@@ -43,7 +42,9 @@ StageNode::StageNode(Stage datamodel, StageLink linkmodel, Source source, Catego
       source(std::move(source)),
       category(std::move(category)) {
     // The records are copies: each one counts, however often it is copied.
-    budget::charge_node(sizeof(*this), "a stage node", this->datamodel, this->linkmodel, this->source, this->category);
+    record_texts.add(this->datamodel.heap_bytes() + this->linkmodel.heap_bytes() + this->source.heap_bytes() +
+                         this->category.heap_bytes(),
+                     "the records of a stage node");
 }
 
 Status StageNode::calculate(const Building& bld, const Element& elm, const Construction& /*cstr*/,
@@ -104,7 +105,6 @@ Status StageNode::calculate(const Building& bld, const Element& elm, const Const
             fatal("calculation period too long: " + std::to_string(count) + " replacements of product link " +
                   prd_link.link.to_string());
         }
-        budget::charge(count * INDICATORS.size() * budget::YEAR_VALUE_BYTES, "the replacement years of a stage");
         for (size_t i = 0; i < INDICATORS.size(); ++i) {
             TreeResultIndicator indicator{std::string(INDICATORS[i])};
             if (replaced) {

@@ -4,6 +4,7 @@
 #include <compare>
 #include <string_view>
 
+#include "budget.hpp"
 #include "datamodel_category.hpp"
 #include "datamodel_source.hpp"
 #include "datamodel_stage.hpp"
@@ -28,6 +29,8 @@ struct StageNode {
     Category category;
     TreeResults results;
     uint32_t calc_replacements = 0;
+
+    budget::Charge record_texts;  // the heap its copies of the records hold
 
     StageNode(Stage datamodel, StageLink linkmodel, Source source, Category category);
 

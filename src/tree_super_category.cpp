@@ -9,7 +9,7 @@ namespace mirelo {
 
 SuperCategoryNode::SuperCategoryNode(SuperCategory datamodel) : datamodel(std::move(datamodel)) {
     // The records are copies: each one counts, however often it is copied.
-    budget::charge_node(sizeof(*this), "a super category node", this->datamodel);
+    record_texts.add(this->datamodel.heap_bytes(), "the records of a super category node");
 }
 
 void SuperCategoryNode::add_child(CategoryNode child) { children.push_back(std::move(child)); }

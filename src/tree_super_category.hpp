@@ -4,6 +4,7 @@
 #include <compare>
 #include <vector>
 
+#include "budget.hpp"
 #include "datamodel_super_category.hpp"
 #include "shared_error.hpp"
 #include "tree_category.hpp"
@@ -16,9 +17,11 @@ struct Building;
 struct SuperCategoryNode {
     static constexpr std::string_view NODE_NAME = "SuperCategory";
     static constexpr std::string_view node_type = NODE_NAME;
-    std::vector<CategoryNode> children;  // ascending by category order
+    budget::Vector<CategoryNode> children;  // ascending by category order
     SuperCategory datamodel;
     TreeResults results;
+
+    budget::Charge record_texts;  // the heap its copies of the records hold
 
     explicit SuperCategoryNode(SuperCategory datamodel);
     void add_child(CategoryNode child);

@@ -1,6 +1,6 @@
-// What a host sees at scale and under faults: the memory budget of a call,
-// the result under an address-space limit, "Skipping: " lines on a standard
-// output that fails, and the bytes of the example's JSON text. Each call
+// What a host sees at scale and under faults: the result under an
+// address-space limit, "Skipping: " lines on a standard output that fails,
+// and the bytes of the example's JSON text. Each call
 // that may exhaust memory or lose its standard output runs in a forked child.
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -20,66 +20,24 @@
 #include <string>
 #include <string_view>
 
-#include "budget.hpp"
+#include "child.hpp"
 #include "lib.hpp"
 #include "mirelo.h"
 #include "test_support.hpp"
 
 namespace {
 
+using mirelo::testing::ChildOutcome;
 using mirelo::testing::example_path;
+using mirelo::testing::in_child;
 using mirelo::testing::read_file;
 using mirelo::testing::replaced;
 using mirelo::testing::SANITIZED;
+using mirelo::testing::status_kib;
 using mirelo::testing::TempDir;
+using mirelo::testing::write_report;
 
 constexpr uint64_t MIB = uint64_t{1} << 20;
-
-// A kB figure of /proc/self/status ("VmSize", "VmHWM", "VmRSS").
-uint64_t status_kib(std::string_view key) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.compare(0, key.size(), key) == 0 && line.size() > key.size() && line[key.size()] == ':') {
-            return std::strtoull(line.c_str() + key.size() + 1, nullptr, 10);
-        }
-    }
-    return 0;
-}
-
-// What a child reports back.
-struct ChildOutcome {
-    int status = 0;       // as waitpid gives it
-    std::string err;      // its standard error
-    std::string report;   // what it wrote to the report pipe
-};
-
-// Runs `body` in a forked child with standard error in a file; `body`
-// returns the child's exit code and may write a report to the given fd.
-ChildOutcome in_child(const std::function<int(int report_fd)>& body) {
-    TempDir dir;
-    const std::string err_path = (dir.path() / "stderr").string();
-    int report[2];
-    EXPECT_EQ(::pipe(report), 0);
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(report[0]);
-        const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(err, STDERR_FILENO);
-        ::close(err);
-        std::exit(body(report[1]));  // a normal exit: stdio flushes what it still holds
-    }
-    ::close(report[1]);
-    ChildOutcome outcome;
-    char buf[256];
-    ssize_t got;
-    while ((got = ::read(report[0], buf, sizeof buf)) > 0) outcome.report.append(buf, static_cast<size_t>(got));
-    ::close(report[0]);
-    ::waitpid(pid, &outcome.status, 0);
-    outcome.err = read_file(err_path);
-    return outcome;
-}
 
 // One exported call; the child's exit code says what it returned:
 // 0 JSON text, 1 the empty text, 2 NULL.
@@ -90,115 +48,6 @@ int exported_call_code(const std::string& project, const std::string& library) {
     const int code = text[0] == '\0' ? 1 : 0;
     free_string(const_cast<char*>(text));
     return code;
-}
-
-void write_report(int fd, const std::string& text) {
-    if (::write(fd, text.data(), text.size()) < 0) std::perror("report");
-}
-
-// ---------------------------------------------------------------- the budget
-
-TEST(Budget, LimitIsTheThresholdOrTheAmplifiedInput) {
-    using namespace mirelo::budget;
-    EXPECT_EQ(limit_for(0), ACTIVATION_THRESHOLD);
-    EXPECT_EQ(limit_for(ACTIVATION_THRESHOLD / MAX_AMPLIFICATION), ACTIVATION_THRESHOLD);
-    EXPECT_EQ(limit_for(2 * MIB), std::max(ACTIVATION_THRESHOLD, 2 * MIB * MAX_AMPLIFICATION));
-    EXPECT_EQ(limit_for(UINT64_MAX), UINT64_MAX);
-    // An input of 2 MiB may not be granted anything near 1 GiB.
-    EXPECT_LE(limit_for(2 * MIB), 512 * MIB);
-}
-
-TEST(Budget, ChargesStopAtTheLimitAndOnlyInsideAScope) {
-    using namespace mirelo::budget;
-    charge(UINT64_MAX, "anything");  // no call: free
-    EXPECT_EQ(charged(), 0u);
-    Scope scope(0);
-    charge(ACTIVATION_THRESHOLD - 10, "most");
-    EXPECT_EQ(grant(5, 100, "a buffer"), 10u);  // as much as fits
-    try {
-        charge(1, "one byte more");
-        FAIL() << "no stop";
-    } catch (const mirelo::FatalStop& stop) {
-        EXPECT_NE(std::string(stop.what()).find("result too large: one byte more"), std::string::npos) << stop.what();
-        EXPECT_NE(std::string(stop.what()).find("(limit 67108864 bytes"), std::string::npos) << stop.what();
-    }
-    refund(10);
-    EXPECT_EQ(charged(), ACTIVATION_THRESHOLD - 10);
-}
-
-// Small inputs that ask for huge results: each ends in the budget's stop,
-// holding far less than 1 GiB (an address-space limit of 1 GiB in the
-// child; under sanitizers, which reserve terabytes of shadow memory, the
-// limit cannot be set and only the stop is checked).
-TEST(Budget, AmplifyingInputsStopWithinOneGibibyte) {
-    const std::string project = read_file(example_path("project.xml"));
-    const std::string generic = read_file(example_path("generic_db.xml"));
-    // Elements of every construction, each with replacements over the whole period.
-    std::string elements;
-    for (int i = 0; i < 20; ++i) {
-        elements += "<Elements ID=\"" + std::to_string(100 + i) + "\" BuildingID=\"1\" ConstructionLink=\"3735928559:" +
-                    std::to_string(1 + i % 5) + "\" SourceID=\"1\" Enabled=\"true\" Amount=\"1\" Order=\"1\"/>\n";
-    }
-    std::string many_buildings;
-    std::string many_elements;
-    for (int i = 2; i <= 200; ++i) {
-        many_buildings += "<Buildings ID=\"" + std::to_string(i) +
-                          "\" OperationID=\"1\" SourceID=\"1\" FloorArea=\"1\" InitialYear=\"2025\" "
-                          "CalculationTimeSpan=\"50\"/>\n";
-        many_elements += "<Elements ID=\"" + std::to_string(100 + i) +
-                         "\" BuildingID=\"1\" ConstructionLink=\"3735928559:1\" SourceID=\"1\" Enabled=\"true\" "
-                         "Amount=\"1\" Order=\"1\"/>\n";
-    }
-    std::string units(1 << 20, ';');
-    for (size_t i = 0; i < units.size(); i += 2) units[i] = 'k';
-
-    struct Family {
-        const char* name;
-        std::string project;
-        std::string generic;
-    };
-    const Family families[] = {
-        {"a period of 100005 years from 4294867290",
-         replaced(replaced(replaced(project, "InitialYear=\"2025\"", "InitialYear=\"4294867290\""),
-                           "CalculationTimeSpan=\"50\"", "CalculationTimeSpan=\"100005\""),
-                  "  <!-- Disabled", elements + "  <!-- Disabled"),
-         generic},
-        {"a 1 MiB Units text on the stage category", project,
-         replaced(generic, "Units=\"kg;m3;m2\"", "Units=\"" + units + "\"")},
-        {"200 buildings x 200 elements", replaced(project, "</Project>", many_buildings + many_elements + "</Project>"),
-         generic},
-    };
-    for (const Family& family : families) {
-        SCOPED_TRACE(family.name);
-        TempDir dir;
-        const std::string project_path = dir.write("project.xml", family.project);
-        const std::string generic_path = dir.write("generic_db.xml", family.generic);
-        ASSERT_LE(family.project.size() + family.generic.size(), 2 * MIB);
-        const ChildOutcome outcome = in_child([&](int report) {
-            if (!SANITIZED) {
-                const rlimit limit{1024 * MIB, 1024 * MIB};
-                ::setrlimit(RLIMIT_AS, &limit);
-            }
-            const int code = exported_call_code(project_path, generic_path);
-            write_report(report, std::to_string(status_kib("VmHWM") / 1024));
-            return code;
-        });
-        ASSERT_TRUE(WIFEXITED(outcome.status)) << outcome.err;
-        EXPECT_EQ(WEXITSTATUS(outcome.status), 1) << outcome.err;
-        EXPECT_NE(outcome.err.find("Error: fatal: result too large: "), std::string::npos) << outcome.err;
-        EXPECT_EQ(outcome.err.find("out of memory"), std::string::npos) << outcome.err;
-        std::printf("[ budget   ] %s: peak resident %s MiB\n", family.name, outcome.report.c_str());
-    }
-}
-
-TEST(Budget, ExampleOverTwoHundredYearsCalculates) {
-    TempDir dir;
-    const std::string project_path =
-        dir.write("project.xml", replaced(read_file(example_path("project.xml")), "CalculationTimeSpan=\"50\"",
-                                          "CalculationTimeSpan=\"200\""));
-    const mirelo::json::Text json = mirelo::process(project_path, {example_path("generic_db.xml")}, "");
-    EXPECT_FALSE(json.empty());
-    EXPECT_NE(json.view().find("\"2224\":"), std::string_view::npos);  // the period's last year
 }
 
 // The text grows with the document instead of being reserved from an
