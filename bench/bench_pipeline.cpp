@@ -1,6 +1,6 @@
 // Benchmark of the whole call on generated inputs of growing size.
 //
-//   mirelo_bench [--repeat N] DIR...
+//   mirelo_bench [--repeat N] [--budget-only] DIR...
 //
 // Each DIR holds project.xml and generic_db.xml (bench/gen_inputs.py). For
 // every DIR the program times the whole call on both roads, inside the
@@ -12,9 +12,13 @@
 // RapidJSON against our encoder; measures the peak memory of one call on
 // each road in a fresh process; and prints everything as markdown tables
 // followed by the targets and whether they are met. Times are medians over
-// the rounds.
+// the rounds. Last, the memory budget on a family of realistic projects (the
+// example's elements repeated, constructions of 12 products, several
+// buildings) and on the DIRs: every one must calculate holding at most half
+// its limit.
 #include <expat.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,6 +26,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,6 +35,9 @@
 #include <utility>
 #include <vector>
 
+#include "budget.hpp"
+#include "family.hpp"
+#include "files.hpp"
 #include "lib.hpp"
 #include "mirelo.h"
 #include "rapidjson_tree_writer.hpp"
@@ -202,6 +210,95 @@ int child_phase_memory(const std::string& dir) {
     return 0;
 }
 
+// ---------------------------------------------------------------- the memory budget
+
+// The bytes in use on the heap: small blocks and mapped ones.
+uint64_t heap_in_use() {
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
+
+// Child mode: one call's road with the budget as `process` sets it, then
+// what the budget counted against what the heap holds, before the tree is
+// released. Prints: bytes read, result bytes, charged at the end, peak
+// charged, heap growth at the end, and 1 when it calculated.
+int child_budget(const std::string& project, const std::string& library) {
+    const uint64_t before = heap_in_use();
+    mirelo::Parser parser = mirelo::read_inputs(project, {library});
+    const uint64_t read = parser.bytes_read();
+    const mirelo::budget::Scope scope(read);
+    try {
+        RootNode root = mirelo::build_tree(std::move(parser));
+        mirelo::calculate_first_building(root);
+        const mirelo::json::Text json = mirelo::encode_tree(root);
+        std::printf("%llu %zu %llu %llu %llu 1\n", static_cast<unsigned long long>(read), json.size(),
+                    static_cast<unsigned long long>(mirelo::budget::charged()),
+                    static_cast<unsigned long long>(mirelo::budget::peak()),
+                    static_cast<unsigned long long>(heap_in_use() - before));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "mirelo_bench: %s\n", e.what());
+        std::printf("%llu 0 0 %llu 0 0\n", static_cast<unsigned long long>(read),
+                    static_cast<unsigned long long>(mirelo::budget::peak()));
+    }
+    return 0;
+}
+
+// Child mode: the same on a generated realistic project.
+int child_budget_shape(const mirelo::testing::ProjectShape& shape) {
+    const std::string examples = MIRELO_EXAMPLES_DIR;
+    const mirelo::testing::GeneratedInput input =
+        mirelo::testing::realistic_input(shape, mirelo::testing::read_file(examples + "/project.xml"),
+                                         mirelo::testing::read_file(examples + "/generic_db.xml"));
+    const mirelo::testing::TempDir dir;
+    return child_budget(dir.write("project.xml", input.project), dir.write("generic_db.xml", input.generic));
+}
+
+struct BudgetRow {
+    std::string name;
+    unsigned long long read = 0, result = 0, charged = 0, peak = 0, heap = 0;
+    int calculated = 0;
+    long max_rss_kib = 0;
+};
+
+BudgetRow budget_row(const std::string& name, const std::vector<std::string>& args) {
+    const ChildRun run = run_child(args);
+    BudgetRow row;
+    row.name = name;
+    row.max_rss_kib = run.max_rss_kib;
+    if (std::sscanf(run.out.c_str(), "%llu %llu %llu %llu %llu %d", &row.read, &row.result, &row.charged, &row.peak,
+                    &row.heap, &row.calculated) != 6) {
+        die("the budget child for " + name + " printed " + run.out);
+    }
+    return row;
+}
+
+std::vector<BudgetRow> measure_budget(const std::vector<std::string>& dirs) {
+    using mirelo::testing::ProjectShape;
+    std::vector<ProjectShape> shapes;
+    for (int elements : {100, 420, 1000, 2000, 5000}) {
+        for (uint32_t years : {50u, 100u, 200u}) shapes.push_back({elements, years, 0, 1});
+    }
+    for (int elements : {100, 600, 2000}) {
+        shapes.push_back({elements, 200, 12, 1, true});
+        shapes.push_back({elements, 200, 12, 1, false});
+    }
+    for (int buildings : {2, 3}) shapes.push_back({1000, 100, 0, buildings});
+    std::vector<BudgetRow> rows;
+    for (const ProjectShape& s : shapes) {
+        const std::string name = mirelo::testing::describe(s);
+        std::fprintf(stderr, "mirelo_bench: budget of %s\n", name.c_str());
+        rows.push_back(budget_row(name, {"--budget-shape", std::to_string(s.elements), std::to_string(s.years),
+                                         std::to_string(s.products_per_construction), std::to_string(s.buildings),
+                                         s.element_texts ? "1" : "0"}));
+    }
+    for (const std::string& dir : dirs) {
+        const Inputs in = inputs_in(dir);
+        rows.push_back(budget_row("benchmark input " + dir.substr(dir.find_last_of('/') + 1) + " elements",
+                                  {"--budget-files", in.project, in.library}));
+    }
+    return rows;
+}
+
 // ---------------------------------------------------------------- measurement of one size
 
 struct Measurement {
@@ -341,6 +438,42 @@ std::string fmt(const char* format, double v) {
     return buf;
 }
 
+void print_budget(const std::vector<BudgetRow>& rows) {
+    const uint64_t min_limit = mirelo::budget::RULE.min_limit;
+    const uint64_t per_byte = mirelo::budget::RULE.per_input_byte;
+    std::printf("\nMemory budget: limit = max(%llu MiB, %llu x bytes read); charged = tree and text as the budget "
+                "counts them; heap = growth of malloc's bytes in use (mallinfo2 uordblks + hblkhd), both at the end "
+                "of the call before the tree is released; peak RSS of the whole process:\n\n",
+                static_cast<unsigned long long>(min_limit >> 20), static_cast<unsigned long long>(per_byte));
+    std::printf("| input | bytes read | result MiB | peak charged MiB | limit MiB | peak/limit | peak per byte read | "
+                "charged/heap | peak RSS MiB | calculates |\n");
+    std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---|\n");
+    bool all_fit = true;
+    double worst_share = 0, worst_per_byte = 0, worst_accuracy = 0;
+    for (const BudgetRow& r : rows) {
+        const double limit = static_cast<double>(mirelo::budget::limit_for(r.read));
+        const double share = static_cast<double>(r.peak) / limit;
+        const double per_read = static_cast<double>(r.peak) / static_cast<double>(std::max(r.read, 1ull));
+        const double accuracy = r.heap ? static_cast<double>(r.charged) / static_cast<double>(r.heap) : 0.0;
+        all_fit = all_fit && r.calculated == 1 && share <= 0.5;
+        worst_share = std::max(worst_share, share);
+        worst_per_byte = std::max(worst_per_byte, per_read);
+        worst_accuracy = std::max(worst_accuracy, std::abs(accuracy - 1.0));
+        std::printf("| %s | %llu | %s | %s | %s | %s | %s | %s | %s | %s |\n", r.name.c_str(), r.read,
+                    fmt("%.1f", static_cast<double>(r.result) / MIB).c_str(),
+                    fmt("%.1f", static_cast<double>(r.peak) / MIB).c_str(), fmt("%.0f", limit / MIB).c_str(),
+                    fmt("%.3f", share).c_str(), fmt("%.0f", per_read).c_str(), fmt("%.3f", accuracy).c_str(),
+                    fmt("%.1f", static_cast<double>(r.max_rss_kib) / 1024.0).c_str(), r.calculated ? "yes" : "NO");
+    }
+    std::printf("\nBudget targets:\n");
+    std::printf("- every input calculates holding at most half its limit: worst peak/limit %.3f, %s\n", worst_share,
+                all_fit ? "met" : "MISSED");
+    std::printf("- the highest need per byte read is %.0f, %.2f of the rule's %llu\n", worst_per_byte,
+                worst_per_byte / static_cast<double>(per_byte), static_cast<unsigned long long>(per_byte));
+    std::printf("- charged within 25%% of the heap: worst deviation %.3f, %s\n", worst_accuracy,
+                worst_accuracy <= 0.25 ? "met" : "MISSED");
+}
+
 // The size the per-element times are set against: 1,200 elements when
 // measured, else the smallest size.
 const Measurement& reference_size(const std::vector<Measurement>& ms) {
@@ -431,6 +564,7 @@ void print_report(const std::vector<Measurement>& ms, double baseline_mib, int r
 
 int run(int argc, char** argv) {
     int rounds = 5;
+    bool budget_only = false;
     std::vector<std::string> dirs;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -444,14 +578,25 @@ int run(int argc, char** argv) {
             return child_phase_memory(argv[i + 1]);
         } else if (arg == "--idle") {
             return 0;
+        } else if (arg == "--budget-shape" && i + 5 < argc) {
+            return child_budget_shape({std::atoi(argv[i + 1]), static_cast<uint32_t>(std::atoi(argv[i + 2])),
+                                       std::atoi(argv[i + 3]), std::atoi(argv[i + 4]), std::atoi(argv[i + 5]) != 0});
+        } else if (arg == "--budget-files" && i + 2 < argc) {
+            return child_budget(argv[i + 1], argv[i + 2]);
+        } else if (arg == "--budget-only") {
+            budget_only = true;
         } else if (!arg.empty() && arg[0] == '-') {
-            die("usage: mirelo_bench [--repeat N] DIR...");
+            die("usage: mirelo_bench [--repeat N] [--budget-only] DIR...");
         } else {
             dirs.push_back(arg);
         }
     }
-    if (dirs.empty()) die("usage: mirelo_bench [--repeat N] DIR...");
+    if (dirs.empty() && !budget_only) die("usage: mirelo_bench [--repeat N] [--budget-only] DIR...");
 
+    if (budget_only) {
+        print_budget(measure_budget(dirs));
+        return 0;
+    }
     // All memory children first, while this process is still small.
     const double baseline_mib = static_cast<double>(run_child({"--idle"}).max_rss_kib) / 1024.0;
     std::vector<ChildRuns> children;
@@ -460,12 +605,15 @@ int run(int argc, char** argv) {
             {run_child({"--whole-call", dir}), run_child({"--phase-memory", dir}), run_child({"--exported-call", dir})});
     }
 
+    const std::vector<BudgetRow> budget_rows = measure_budget(dirs);
+
     std::vector<Measurement> ms;
     for (size_t i = 0; i < dirs.size(); ++i) {
         std::fprintf(stderr, "mirelo_bench: measuring %s\n", dirs[i].c_str());
         ms.push_back(measure(inputs_in(dirs[i]), rounds, children[i]));
     }
     print_report(ms, baseline_mib, rounds);
+    print_budget(budget_rows);
     return 0;
 }
 

@@ -34,8 +34,8 @@ void put(JsonWriter& w, double v) {
 // Composite values; declared first because the tree refers back and forth.
 template <class T>
 void put(JsonWriter& w, const std::optional<T>& v);
-template <class T>
-void put(JsonWriter& w, const std::vector<T>& v);
+template <class T, class A>
+void put(JsonWriter& w, const std::vector<T, A>& v);
 void put(JsonWriter& w, const Link& v);
 void put(JsonWriter& w, const TreeResultYear& v);
 void put(JsonWriter& w, const TreeResultIndicator& v);
@@ -82,8 +82,8 @@ void put(JsonWriter& w, const std::optional<T>& v) {
     else w.Null();
 }
 
-template <class T>
-void put(JsonWriter& w, const std::vector<T>& v) {
+template <class T, class A>
+void put(JsonWriter& w, const std::vector<T, A>& v) {
     w.StartArray();
     for (const T& e : v) put(w, e);
     w.EndArray();
