@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <optional>
 #include <string_view>
@@ -41,11 +42,48 @@ std::optional<int> write_all(int fd, std::string_view data) {
     return std::nullopt;
 }
 
+// The line of a call that ran out of memory.
+constexpr std::string_view OUT_OF_MEMORY_LINE = "Error: fatal: out of memory";
+
+// Memory that must be at hand before a thread makes its per-thread state
+// exist. It stays below the size whose release makes malloc give memory
+// back to the system, so the blocks that follow are cut from it.
+constexpr size_t THREAD_STATE_RESERVE = 16 * 1024;
+
+// Makes the per-thread state that is otherwise allocated on first use exist
+// now, while running out of memory can still be reported. In a library
+// loaded with dlopen, the thread-local variables of the library and of the
+// C++ runtime get their memory on a thread's first use of them, and when
+// that allocation fails the C library ends the whole process. The C++
+// runtime's exception state is first used by the first exception, which is
+// often the one that reports memory running out. So a thread first makes
+// sure that a block can be had, gives it back, and then touches every such
+// variable; the few small blocks they need come out of the freed one.
+// ICU needs nothing here: it keeps no per-thread state, and lower-casing
+// with the root locale and the White_Space test read only tables built into
+// it, without allocating. Returns false when the block cannot be had; the
+// thread must then neither throw nor catch.
+bool prepare_thread_state() noexcept {
+    void* reserve = std::malloc(THREAD_STATE_RESERVE);
+    if (reserve == nullptr) return false;
+    std::free(reserve);
+    // Both reads are declared free of side effects; the empty asm keeps
+    // them although their values are not needed.
+    // The C++ runtime's exception state, which every throw and catch uses.
+    const int uncaught = std::uncaught_exceptions();
+    // This library's thread-local variables: the budget's account is the
+    // only one.
+    const uint64_t charged = budget::charged();
+    asm volatile("" : : "r"(uncaught), "r"(charged));
+    return true;
+}
+
 // Writes the report of a refused argument. Like any failure to write a
 // diagnostic, running out of memory for its text is ignored: the argument
 // is refused all the same.
 template <class Write>
 void report_refused(Write&& write) noexcept {
+    if (!prepare_thread_state()) return;
     try {
         write();
     } catch (...) {
@@ -81,6 +119,11 @@ void* worker_main(void* arg) {
     sigemptyset(&pipe_signal);
     sigaddset(&pipe_signal, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+    // Before the call allocates anything.
+    if (!prepare_thread_state()) {
+        print_stderr_line(OUT_OF_MEMORY_LINE);
+        return nullptr;
+    }
     // Nothing may leave the thread: an exception escaping a thread body
     // would terminate the host. Every way out of `process` other than its
     // return value becomes one line and the empty result.
@@ -102,7 +145,7 @@ void report_current_exception() noexcept {
     } catch (const FatalStop& stop) {
         print_stderr_line("Error: fatal: ", stop.what());
     } catch (const std::bad_alloc&) {
-        print_stderr_line("Error: fatal: out of memory");
+        print_stderr_line(OUT_OF_MEMORY_LINE);
     } catch (const std::exception& e) {
         print_stderr_line("Error: fatal: unexpected failure: ", e.what());
     } catch (...) {
@@ -265,6 +308,12 @@ extern "C" MIRELO_EXPORT const char* process_xml_file_to_json(const char* input_
             mirelo::report_invalid_utf8(path, "library_xml_paths");
             return nullptr;
         }
+    }
+    // The calling thread's first exception could be the one of memory
+    // running out: the host's thread gets its state made ready as well.
+    if (!mirelo::prepare_thread_state()) {
+        print_stderr_line(mirelo::OUT_OF_MEMORY_LINE);
+        return empty_result();
     }
     try {
         std::vector<std::string> libraries(library_xml_paths, library_xml_paths + library_xml_paths_length);
