@@ -6,8 +6,11 @@
 # compilers (the README's test command uses the default, g++).
 #
 #   .ci/sanitize.sh [BUILD_DIR]     default: a fresh temporary directory
-#   CC=gcc CXX=g++ .ci/sanitize.sh  another compiler (default clang)
+#   CC=gcc CXX=g++ .ci/sanitize.sh  another compiler (default clang-14)
 #   MIRELO_WERROR=ON .ci/sanitize.sh  warnings as errors
+#   CTEST_PARALLEL_LEVEL=2 .ci/sanitize.sh  tests at once (default: the build
+#                                   jobs of CMAKE_BUILD_PARALLEL_LEVEL, else
+#                                   one per CPU)
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -22,8 +25,9 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=1:halt_on_error=1:detect_leak
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:abort_on_error=1:print_stacktrace=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-exitcode=23}
 
-export CC=${CC:-clang} CXX=${CXX:-clang++}
+export CC=${CC:-clang-14} CXX=${CXX:-clang++-14}
 cmake -S . -B "$build" -G Ninja -DMIRELO_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIRELO_BUILD_TESTS=ON \
   -DMIRELO_WERROR="${MIRELO_WERROR:-OFF}"
 cmake --build "$build"
-ctest --test-dir "$build" --output-on-failure --no-tests=error --timeout 600 -j "$(nproc)"
+ctest --test-dir "$build" --output-on-failure --no-tests=error --timeout 600 \
+  -j "${CTEST_PARALLEL_LEVEL:-${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}}"

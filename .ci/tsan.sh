@@ -24,5 +24,12 @@ cmake --build "$build" --target mirelo_tests
 # halt_on_error: the first report ends the program with exitcode, so the
 # script fails however the test itself came out.
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:exitcode=66:second_deadlock_stack=1:history_size=4}
-"$build/tests/mirelo_tests" --gtest_filter='ConcurrencyTest.*' --gtest_repeat="${TSAN_REPEAT:-2}"
-echo "tsan.sh: no ThreadSanitizer report"
+# A filter that matches nothing would pass without running anything.
+filter='ConcurrencyTest.*'
+tests=$("$build/tests/mirelo_tests" --gtest_filter="$filter" --gtest_list_tests | grep -c '^  ' || true)
+if [[ $tests -eq 0 ]]; then
+  echo "tsan.sh: FAILED: no test matches $filter" >&2
+  exit 1
+fi
+"$build/tests/mirelo_tests" --gtest_filter="$filter" --gtest_repeat="${TSAN_REPEAT:-2}"
+echo "tsan.sh: $tests tests, no ThreadSanitizer report"

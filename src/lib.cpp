@@ -90,17 +90,6 @@ void report_refused(Write&& write) noexcept {
     }
 }
 
-// The two-line report of a C argument that is not valid UTF-8.
-void report_invalid_utf8(std::string_view text, const char* what) noexcept {
-    report_refused([&] {
-        print_stderr_line("Error: invalid utf-8: invalid byte near index " +
-                          std::to_string(valid_utf8_prefix(text)));
-        print_stderr_line("Error: " + SharedError::cffi_type_error(std::string("Error parsing ") + what).display());
-    });
-}
-
-bool is_valid_utf8(std::string_view text) { return valid_utf8_prefix(text) == text.size(); }
-
 // What the starter hands to the worker thread and gets back from it.
 struct WorkerJob {
     std::string project_xml_path;
@@ -257,6 +246,16 @@ void write_payload_to_file(std::string_view payload, const std::string& file_pat
     if (failed) fatal("could not write output file " + file_path + ": " + os_error_text(*failed));
 }
 
+bool accept_utf8_path(std::string_view path, const char* what) noexcept {
+    const size_t valid = valid_utf8_prefix(path);
+    if (valid == path.size()) return true;
+    report_refused([&] {
+        print_stderr_line("Error: invalid utf-8: invalid byte near index " + std::to_string(valid));
+        print_stderr_line("Error: " + SharedError::cffi_type_error(std::string("Error parsing ") + what).display());
+    });
+    return false;
+}
+
 }  // namespace mirelo
 
 namespace {
@@ -284,10 +283,7 @@ extern "C" MIRELO_EXPORT const char* process_xml_file_to_json(const char* input_
         print_stderr_line("Error: input_xml_path is null");
         return nullptr;
     }
-    if (!mirelo::is_valid_utf8(input_xml_path)) {
-        mirelo::report_invalid_utf8(input_xml_path, "input_xml_path");
-        return nullptr;
-    }
+    if (!mirelo::accept_utf8_path(input_xml_path, "input_xml_path")) return nullptr;
     if (library_xml_paths == nullptr && library_xml_paths_length > 0) {
         mirelo::report_refused([&] {
             print_stderr_line("Error: library_xml_paths is null but library_xml_paths_length is " +
@@ -304,10 +300,7 @@ extern "C" MIRELO_EXPORT const char* process_xml_file_to_json(const char* input_
                 [&] { print_stderr_line("Error: library_xml_paths[" + std::to_string(i) + "] is null"); });
             return nullptr;
         }
-        if (!mirelo::is_valid_utf8(path)) {
-            mirelo::report_invalid_utf8(path, "library_xml_paths");
-            return nullptr;
-        }
+        if (!mirelo::accept_utf8_path(path, "library_xml_paths")) return nullptr;
     }
     // The calling thread's first exception could be the one of memory
     // running out: the host's thread gets its state made ready as well.

@@ -41,6 +41,11 @@ json::Text process(const std::string& project_xml_path, const std::vector<std::s
 json::Text safe_process(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths,
                         const std::string& output_path);
 
+// Whether `path` is valid UTF-8, as every path given to the exported
+// function must be. When it is not, the path is refused: two "Error: "
+// lines naming the argument `what` go to standard error.
+bool accept_utf8_path(std::string_view path, const char* what) noexcept;
+
 // Writes the one "Error: fatal: " line of the exception being handled (a
 // fatal stop, memory running out, anything else); call it only from a catch
 // block. It allocates nothing, so it also works when memory ran out.

@@ -94,8 +94,10 @@ class Parser::FileReader {
 public:
     FileReader(Parser& parser, const std::string& path) : parser_(parser), path_(path) {
         // Naming the encoding makes expat ignore the one the XML declaration
-        // names: every file is read as UTF-8 (or as UTF-16 after a UTF-16
-        // byte-order mark, which cannot be mistaken), the same on every machine.
+        // names: every file is read as UTF-8, the same on every machine. expat
+        // still reads a file as UTF-16 when it starts with a UTF-16 byte-order
+        // mark or has a zero byte among its first two, which no UTF-8
+        // document has.
         xml_.reset(XML_ParserCreateNS("UTF-8", NS_SEPARATOR));
         if (!xml_) throw std::bad_alloc();
         XML_SetReturnNSTriplet(xml_.get(), 1);

@@ -292,9 +292,9 @@ TEST(Parser, PlainDocumentTypeIsReadAsUsual) {
     EXPECT_EQ(errors[0].text.rfind("Error: undefined entity at " + path + ":2:", 0), 0u) << errors[0].text;
 }
 
-// The bytes of a UTF-16 text, after a byte-order mark.
-std::string utf16_with_bom(std::u16string_view text, bool big_endian) {
-    std::string out = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+// The bytes of a UTF-16 text, after a byte-order mark when `bom` is set.
+std::string utf16_bytes(std::u16string_view text, bool big_endian, bool bom) {
+    std::string out = !bom ? "" : big_endian ? "\xFE\xFF" : "\xFF\xFE";
     for (char16_t unit : text) {
         const char high = static_cast<char>(unit >> 8);
         const char low = static_cast<char>(unit & 0xFF);
@@ -304,7 +304,8 @@ std::string utf16_with_bom(std::u16string_view text, bool big_endian) {
 }
 
 // Every file is read as UTF-8 whatever its XML declaration names; only a
-// UTF-16 byte-order mark, which cannot be mistaken, selects UTF-16.
+// UTF-16 byte-order mark, or a zero byte among the first two (which no UTF-8
+// document starts with), selects UTF-16.
 TEST(Parser, FilesAreReadAsUtf8WhateverTheDeclarationNames) {
     const std::string records = R"(<Database PrimaryDatabaseUID="5"/><Settings ID="1" Name="kept"/>)";
     const std::u16string utf16 =
@@ -329,8 +330,12 @@ TEST(Parser, FilesAreReadAsUtf8WhateverTheDeclarationNames) {
          R"(<?xml version="1.0" encoding="US-ASCII"?>)" +
              in_root(records + "<Settings ID=\"2\" Name=\"Gr\xC3\xB6\xC3\x9F" "e\"/>"),
          {"kept", "Gr\xC3\xB6\xC3\x9F" "e"}, ""},
-        {"UTF-16 little-endian", utf16_with_bom(utf16, false), {"kept", "Gr\xC3\xB6\xC3\x9F" "e \xE2\x84\xAA"}, ""},
-        {"UTF-16 big-endian", utf16_with_bom(utf16, true), {"kept", "Gr\xC3\xB6\xC3\x9F" "e \xE2\x84\xAA"}, ""},
+        {"UTF-16 little-endian", utf16_bytes(utf16, false, true), {"kept", "Gr\xC3\xB6\xC3\x9F" "e \xE2\x84\xAA"}, ""},
+        {"UTF-16 big-endian", utf16_bytes(utf16, true, true), {"kept", "Gr\xC3\xB6\xC3\x9F" "e \xE2\x84\xAA"}, ""},
+        {"UTF-16 little-endian without a byte-order mark", utf16_bytes(utf16, false, false),
+         {"kept", "Gr\xC3\xB6\xC3\x9F" "e \xE2\x84\xAA"}, ""},
+        {"UTF-16 big-endian without a byte-order mark", utf16_bytes(utf16, true, false),
+         {"kept", "Gr\xC3\xB6\xC3\x9F" "e \xE2\x84\xAA"}, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);

@@ -1,4 +1,6 @@
-// mirelo-calc: runs one calculation from the command line.
+// mirelo-calc: runs one calculation from the command line. It links the
+// library's code statically, not libmirelo.so: the dumps need functions that
+// the shared library keeps to itself.
 //
 //   mirelo-calc PROJECT.xml [LIBRARY.xml ...]
 //       writes the JSON result and a line feed to standard output, through
@@ -8,10 +10,12 @@
 //       calculate the same tree and write it as a text dump to standard
 //       output, or as an XML dump to FILE, instead of the JSON;
 //   mirelo-calc --help | --version
-//       the usage, or the library's version, on standard output.
+//       the usage, or the version of the library code it was built with,
+//       on standard output.
 //
-// Exit status: 0 success, 1 the calculation stopped (empty result), 2 the
-// arguments were refused (null result), 64 bad usage.
+// Exit status: 0 success, 1 the calculation stopped (empty result) or
+// standard output could not be written, 2 the arguments were refused (null
+// result, or a path that is not UTF-8 for a dump), 64 bad usage.
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -38,7 +42,7 @@ void usage(std::FILE* stream, const char* argv0) {
                  "  --dump-text:     a text dump of the calculated tree on standard output\n"
                  "  --dump-xml FILE: an XML dump of the calculated tree into FILE\n"
                  "  --help:          this text\n"
-                 "  --version:       the library's version\n",
+                 "  --version:       the version of the mirelo code it was built with\n",
                  argv0, argv0);
 }
 
@@ -70,6 +74,11 @@ int run_json(const std::string& project, const std::vector<std::string>& librari
 // their stops are caught here.
 int run_dumps(const std::string& project, const std::vector<std::string>& libraries, bool dump_text,
               const std::optional<std::string>& dump_xml) {
+    // The paths are refused as the exported function refuses them.
+    if (!mirelo::accept_utf8_path(project, "input_xml_path")) return EXIT_REFUSED;
+    for (const std::string& path : libraries) {
+        if (!mirelo::accept_utf8_path(path, "library_xml_paths")) return EXIT_REFUSED;
+    }
     try {
         mirelo::RootNode root = mirelo::calculated_tree(project, libraries);
         if (dump_text) {
