@@ -35,14 +35,17 @@ extern "C" {
  * library_xml_paths_length: number of entries in library_xml_paths.
  *
  * The result is one of three kinds:
- *   - the JSON text of the calculated tree (a calculation error of a product
+ *   - the JSON text of the calculated tree. A calculation error of a product
  *     is reported as one "Error: " line on standard error, and the partly
- *     calculated tree is still returned);
+ *     calculated tree is still returned. An input file read only up to an
+ *     XML or input/output error gives one "Error: " line naming the file and
+ *     the place; the text is then built from the part before it;
  *   - the empty text "" when the calculation stopped (unreadable or
  *     inconsistent input, a missing record, a project without buildings, a
  *     result larger than the memory limit of the call, memory running out, a
  *     failed write of a "Skipping: " line to standard output); the reason is
- *     written as one "Error: " line on standard error;
+ *     written as one "Error: " line on standard error, after the lines of
+ *     any files read only in part;
  *   - NULL when the arguments themselves cannot be used: input_xml_path is
  *     NULL or not valid UTF-8, library_xml_paths is NULL while the length is
  *     not 0, or a library path is NULL or not valid UTF-8. Nothing is read

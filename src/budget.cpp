@@ -76,12 +76,19 @@ uint64_t grant(uint64_t need, uint64_t want, std::string_view what) {
     return granted;
 }
 
-size_t heap_bytes(const std::string& text) noexcept {
-    // Short texts live inside the string object itself, whose capacity is
-    // then that of an empty string; any larger capacity is a heap block.
+namespace {
+
+// The heap block of a text of `capacity`: none while it fits inside the
+// string object itself (the capacity of an empty string), else a block of
+// that capacity and its NUL.
+size_t text_block(size_t capacity) {
     static const size_t inline_capacity = std::string().capacity();
-    return text.capacity() <= inline_capacity ? 0 : block_bytes(text.capacity() + 1);
+    return capacity <= inline_capacity ? 0 : block_bytes(capacity + 1);
 }
+
+}  // namespace
+
+size_t heap_bytes(const std::string& text) noexcept { return text_block(text.capacity()); }
 
 size_t heap_bytes(const std::vector<std::string>& texts) noexcept {
     size_t n = texts.capacity() == 0 ? 0 : block_bytes(texts.capacity() * sizeof(std::string));
@@ -89,9 +96,7 @@ size_t heap_bytes(const std::vector<std::string>& texts) noexcept {
     return n;
 }
 
-size_t copy_bytes(std::string_view text) noexcept {
-    static const size_t inline_capacity = std::string().capacity();
-    return text.size() <= inline_capacity ? 0 : block_bytes(text.size() + 1);
-}
+// A copy's capacity is the text's size.
+size_t copy_bytes(std::string_view text) noexcept { return text_block(text.size()); }
 
 }  // namespace mirelo::budget

@@ -1,8 +1,8 @@
 // The memory budget of one call.
 //
-// A small input can ask for a huge result: a period of a hundred thousand
-// years, a long text copied into every stage node, every element copied into
-// every building. A host that calculates files it did not write must not be
+// A small input can ask for a huge result: thousands of replacement years
+// in every product, a long text copied into every stage node, every element
+// copied into every building. A host that calculates files it did not write must not be
 // brought down by one, so each call may hold at most
 //
 //     max(MIN_LIMIT, BYTES_PER_INPUT_BYTE x bytes read from its input files)
@@ -181,6 +181,12 @@ public:
     void add(uint64_t bytes, std::string_view what) {
         charge(bytes, what);
         bytes_ += bytes;
+    }
+    // Charges the texts of `records`, the copies a node holds (each record
+    // type counts its own with `heap_bytes`).
+    template <class... Records>
+    void add_copies(std::string_view what, const Records&... records) {
+        add((uint64_t{0} + ... + records.heap_bytes()), what);
     }
     uint64_t bytes() const noexcept { return bytes_; }
 

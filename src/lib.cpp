@@ -177,10 +177,14 @@ void calculate_first_building(RootNode& root) {
     building.calculate_hierarchy_sums();
 }
 
-RootNode calculated_tree(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths) {
-    RootNode root = build_tree(read_inputs(project_xml_path, library_xml_paths));
+RootNode calculated_tree(Parser parser) {
+    RootNode root = build_tree(std::move(parser));
     calculate_first_building(root);
     return root;
+}
+
+RootNode calculated_tree(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths) {
+    return calculated_tree(read_inputs(project_xml_path, library_xml_paths));
 }
 
 json::Text encode_tree(const RootNode& root) {
@@ -195,8 +199,7 @@ json::Text process(const std::string& project_xml_path, const std::vector<std::s
     // Reading holds memory in proportion to what it reads; the tree and the
     // text may hold what the budget allows for those bytes.
     budget::Scope budget(parser.bytes_read());
-    RootNode root = build_tree(std::move(parser));
-    calculate_first_building(root);
+    RootNode root = calculated_tree(std::move(parser));
     json::Text json = encode_tree(root);
     if (!output_path.empty()) write_payload_to_file(json.view(), output_path);
     return json;

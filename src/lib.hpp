@@ -20,8 +20,9 @@ RootNode build_tree(Parser parser);
 // the results up its tree. A product error is written to standard error as
 // one "Error: " line; a root without buildings is a fatal stop.
 void calculate_first_building(RootNode& root);
-// The whole road up to the calculated tree, as `process` takes it; the
-// inspection dumps start from here.
+// The whole road up to the calculated tree, as `process` takes it: from the
+// tables read, or from the files (the inspection dumps start here).
+RootNode calculated_tree(Parser parser);
 RootNode calculated_tree(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths);
 // The compact JSON document of the tree; an encoder error is a fatal stop.
 json::Text encode_tree(const RootNode& root);

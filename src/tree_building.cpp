@@ -8,8 +8,7 @@ namespace mirelo {
 
 BuildingNode::BuildingNode(Building datamodel)
     : operation_child(Operation{}, OperationScenario{}), datamodel(std::move(datamodel)) {
-    // The records are copies: each one counts, however often it is copied.
-    record_texts.add(this->datamodel.heap_bytes(), "the records of a building node");
+    record_texts.add_copies("the records of a building node", this->datamodel);
 }
 
 Status BuildingNode::calculate() {

@@ -8,8 +8,7 @@
 namespace mirelo {
 
 CategoryNode::CategoryNode(Category datamodel) : datamodel(std::move(datamodel)) {
-    // The records are copies: each one counts, however often it is copied.
-    record_texts.add(this->datamodel.heap_bytes(), "the records of a category node");
+    record_texts.add_copies("the records of a category node", this->datamodel);
 }
 
 void CategoryNode::add_child(ElementNode child) { children.push_back(std::move(child)); }

@@ -9,8 +9,7 @@ namespace mirelo {
 
 ConstructionNode::ConstructionNode(Construction datamodel, Source source)
     : datamodel(std::move(datamodel)), source(std::move(source)) {
-    // The records are copies: each one counts, however often it is copied.
-    record_texts.add(this->datamodel.heap_bytes() + this->source.heap_bytes(), "the records of a construction node");
+    record_texts.add_copies("the records of a construction node", this->datamodel, this->source);
 }
 
 void ConstructionNode::add_child(ProductNode child) { children.push_back(std::move(child)); }

@@ -9,8 +9,7 @@ namespace mirelo {
 
 ElementNode::ElementNode(Element datamodel, Source source)
     : datamodel(std::move(datamodel)), source(std::move(source)) {
-    // The records are copies: each one counts, however often it is copied.
-    record_texts.add(this->datamodel.heap_bytes() + this->source.heap_bytes(), "the records of an element node");
+    record_texts.add_copies("the records of an element node", this->datamodel, this->source);
 }
 
 void ElementNode::add_child(ConstructionNode child) { children.push_back(std::move(child)); }

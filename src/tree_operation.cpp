@@ -8,9 +8,7 @@ namespace mirelo {
 
 OperationNode::OperationNode(Operation datamodel, OperationScenario scenario_model)
     : datamodel(std::move(datamodel)), scenario_model(std::move(scenario_model)) {
-    // The records are copies: each one counts, however often it is copied.
-    record_texts.add(this->datamodel.heap_bytes() + this->scenario_model.heap_bytes(),
-                     "the records of an operation node");
+    record_texts.add_copies("the records of an operation node", this->datamodel, this->scenario_model);
 }
 
 void OperationNode::add_child(OperationUtilityNode child) { children.push_back(std::move(child)); }

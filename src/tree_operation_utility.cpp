@@ -80,8 +80,7 @@ Walks plan_walks(const budget::Vector<OperationDataPointNode>& points, const Bui
 
 OperationUtilityNode::OperationUtilityNode(OperationUtility datamodel, double amount)
     : datamodel(std::move(datamodel)), amount(amount) {
-    // The records are copies: each one counts, however often it is copied.
-    record_texts.add(this->datamodel.heap_bytes(), "the records of a utility node");
+    record_texts.add_copies("the records of a utility node", this->datamodel);
 }
 
 void OperationUtilityNode::add_child(OperationDataPointNode child) { children.push_back(std::move(child)); }

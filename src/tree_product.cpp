@@ -34,9 +34,7 @@ std::optional<size_t> find_key(const std::vector<std::string>& keys, std::string
 
 ProductNode::ProductNode(Product datamodel, ProductLink linkmodel, Source source)
     : datamodel(std::move(datamodel)), linkmodel(std::move(linkmodel)), source(std::move(source)) {
-    // The records are copies: each one counts, however often it is copied.
-    record_texts.add(this->datamodel.heap_bytes() + this->linkmodel.heap_bytes() + this->source.heap_bytes(),
-                     "the records of a product node");
+    record_texts.add_copies("the records of a product node", this->datamodel, this->linkmodel, this->source);
 }
 
 void ProductNode::add_child(StageNode child) { children.push_back(std::move(child)); }

@@ -41,10 +41,8 @@ StageNode::StageNode(Stage datamodel, StageLink linkmodel, Source source, Catego
       linkmodel(std::move(linkmodel)),
       source(std::move(source)),
       category(std::move(category)) {
-    // The records are copies: each one counts, however often it is copied.
-    record_texts.add(this->datamodel.heap_bytes() + this->linkmodel.heap_bytes() + this->source.heap_bytes() +
-                         this->category.heap_bytes(),
-                     "the records of a stage node");
+    record_texts.add_copies("the records of a stage node", this->datamodel, this->linkmodel, this->source,
+                            this->category);
 }
 
 Status StageNode::calculate(const Building& bld, const Element& elm, const Construction& /*cstr*/,

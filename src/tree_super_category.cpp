@@ -8,8 +8,7 @@
 namespace mirelo {
 
 SuperCategoryNode::SuperCategoryNode(SuperCategory datamodel) : datamodel(std::move(datamodel)) {
-    // The records are copies: each one counts, however often it is copied.
-    record_texts.add(this->datamodel.heap_bytes(), "the records of a super category node");
+    record_texts.add_copies("the records of a super category node", this->datamodel);
 }
 
 void SuperCategoryNode::add_child(CategoryNode child) { children.push_back(std::move(child)); }
