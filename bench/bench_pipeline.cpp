@@ -228,8 +228,7 @@ int child_budget(const std::string& project, const std::string& library) {
     const uint64_t read = parser.bytes_read();
     const mirelo::budget::Scope scope(read);
     try {
-        RootNode root = mirelo::build_tree(std::move(parser));
-        mirelo::calculate_first_building(root);
+        const RootNode root = mirelo::calculated_tree(std::move(parser));
         const mirelo::json::Text json = mirelo::encode_tree(root);
         std::printf("%llu %zu %llu %llu %llu 1\n", static_cast<unsigned long long>(read), json.size(),
                     static_cast<unsigned long long>(mirelo::budget::charged()),

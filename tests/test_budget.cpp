@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -21,6 +22,7 @@
 #include "child.hpp"
 #include "family.hpp"
 #include "lib.hpp"
+#include "mirelo.h"
 #include "test_support.hpp"
 
 namespace {
@@ -32,16 +34,17 @@ using mirelo::testing::describe;
 using mirelo::testing::example_path;
 using mirelo::testing::GeneratedInput;
 using mirelo::testing::in_child;
+using mirelo::testing::MIB;
+using mirelo::testing::PeakMeter;
 using mirelo::testing::ProjectShape;
 using mirelo::testing::read_file;
 using mirelo::testing::realistic_input;
 using mirelo::testing::replaced;
+using mirelo::testing::report_returned;
+using mirelo::testing::returned_detail;
 using mirelo::testing::SANITIZED;
-using mirelo::testing::status_kib;
 using mirelo::testing::TempDir;
 using mirelo::testing::write_report;
-
-constexpr uint64_t MIB = uint64_t{1} << 20;
 
 // Sets a rule for the life of a test and restores the real one.
 class RuleForTest {
@@ -137,6 +140,22 @@ TEST(Budget, ChargesStopAtTheLimitAndOnlyInsideAScope) {
     EXPECT_EQ(peak(), 2000000u);
 }
 
+// The JSON text is charged for its block, which grows by half up to 32 MiB
+// and by an eighth beyond: never much more than the text holds.
+TEST(Budget, TextIsChargedForLittleMoreThanItHolds) {
+    const mirelo::budget::Scope scope(0);
+    mirelo::json::Text text;
+    const std::string chunk(MIB / 4, 't');
+    for (uint64_t size = chunk.size(); size <= 96 * MIB; size += chunk.size()) {
+        text.append(chunk);
+        const uint64_t charged = mirelo::budget::charged();
+        ASSERT_GT(charged, size);
+        // Past 48 MiB the last step by half (from below 32 MiB) is used up.
+        const double slack = size < 48 * MIB ? 1.5 : 1.125;
+        ASSERT_LE(static_cast<double>(charged), static_cast<double>(size) * slack + 1) << size << " bytes";
+    }
+}
+
 // ---------------------------------------------------------------- real projects
 
 // Projects of the example's shape calculate under the real rule, holding at
@@ -153,12 +172,12 @@ TEST(Budget, RealisticProjectsCalculateWithinHalfTheirLimit) {
         mirelo::Parser parser = mirelo::read_inputs(input.project, input.libraries);
         const uint64_t read = parser.bytes_read();
         const mirelo::budget::Scope scope(read);
-        mirelo::RootNode root = mirelo::build_tree(std::move(parser));
-        mirelo::calculate_first_building(root);
+        const mirelo::RootNode root = mirelo::calculated_tree(std::move(parser));
         const mirelo::json::Text json = mirelo::encode_tree(root);
         EXPECT_FALSE(json.empty());
-        EXPECT_LE(mirelo::budget::peak(), mirelo::budget::limit_for(read) / 2);
-        EXPECT_LE(mirelo::budget::peak() / read, mirelo::budget::BYTES_PER_INPUT_BYTE / 2);
+        // The rule written out: max(1 GiB, 16 KiB per byte read).
+        EXPECT_LE(mirelo::budget::peak(), std::max<uint64_t>(1024 * MIB, 16384 * read) / 2);
+        EXPECT_LE(mirelo::budget::peak() / read, 8192u);
     }
 }
 
@@ -200,8 +219,7 @@ TEST(Budget, ChargesFollowTheHeapTheCallHolds) {
         const uint64_t before = heap_in_use();
         mirelo::Parser parser = mirelo::read_inputs(input.project, input.libraries);
         const mirelo::budget::Scope scope(parser.bytes_read());
-        mirelo::RootNode root = mirelo::build_tree(std::move(parser));
-        mirelo::calculate_first_building(root);
+        const mirelo::RootNode root = mirelo::calculated_tree(std::move(parser));
         const double tree_heap = static_cast<double>(heap_in_use() - before);
         const double tree_charged = static_cast<double>(mirelo::budget::charged());
         const mirelo::json::Text json = mirelo::encode_tree(root);
@@ -215,18 +233,33 @@ TEST(Budget, ChargesFollowTheHeapTheCallHolds) {
 
 // ---------------------------------------------------------------- amplifying inputs
 
-// One exported call in a child under `rule`; the child reports how far its
-// resident memory grew during the call (KiB) and exits with 0 for a result,
-// 1 for the empty text and 2 for NULL.
-ChildOutcome bounded_call(mirelo::budget::Rule rule, const std::string& project,
-                          const std::vector<std::string>& libraries) {
-    return in_child([&](int report) {
+// One exported call in a child under `rule`. The child exits with the
+// result's kind (code_of) and reports that the call returned and how far its
+// resident memory grew until then.
+struct Bounded {
+    ChildOutcome outcome;
+    std::optional<uint64_t> grown;  // bytes; nothing when the call did not return
+};
+
+Bounded bounded_call(mirelo::budget::Rule rule, const std::string& project,
+                     const std::vector<std::string>& libraries) {
+    Bounded bounded;
+    bounded.outcome = in_child([&](int report) {
         mirelo::budget::set_rule(rule);
-        const uint64_t before = status_kib("VmRSS");
-        const CallResult result = call_exported(project, libraries);
-        write_report(report, std::to_string(status_kib("VmHWM") - before));
-        return result.null ? 2 : result.text.empty() ? 1 : 0;
+        std::vector<const char*> paths;
+        for (const std::string& library : libraries) paths.push_back(library.c_str());
+        const PeakMeter meter;
+        const char* text = process_xml_file_to_json(project.c_str(), paths.data(), paths.size());
+        const uint64_t grown_kib = meter.grown_kib();
+        const int code = text == nullptr ? 2 : *text == '\0' ? 1 : 0;
+        free_string(const_cast<char*>(text));
+        report_returned(report, std::to_string(grown_kib));
+        return code;
     });
+    if (const std::optional<std::string> detail = returned_detail(bounded.outcome)) {
+        bounded.grown = std::strtoull(detail->c_str(), nullptr, 10) * 1024;
+    }
+    return bounded;
 }
 
 // Each input is under 64 KiB and asks for far more than 1 GiB. Under a rule
@@ -287,17 +320,15 @@ TEST(Budget, AmplifyingInputsStopWithinAQuarterAboveTheLimit) {
         uint64_t bytes = read_file(c.project).size();
         for (const std::string& file : files) bytes += read_file(file).size();
         ASSERT_LT(bytes, 64u * 1024);
-        const ChildOutcome outcome = bounded_call(RULE, c.project, c.libraries);
+        const Bounded bounded = bounded_call(RULE, c.project, c.libraries);
+        const ChildOutcome& outcome = bounded.outcome;
+        ASSERT_TRUE(bounded.grown.has_value()) << "the call did not return: " << outcome.err;
         ASSERT_TRUE(WIFEXITED(outcome.status)) << outcome.err;
         EXPECT_EQ(WEXITSTATUS(outcome.status), 1) << outcome.err;
         EXPECT_NE(outcome.err.find("Error: fatal: result too large: "), std::string::npos) << outcome.err;
-        const uint64_t grown = std::strtoull(outcome.report.c_str(), nullptr, 10) * 1024;
         if (!SANITIZED) {
-            EXPECT_LE(grown, RULE.min_limit / 4 * 5) << grown / MIB << " MiB";
+            EXPECT_LE(*bounded.grown, RULE.min_limit / 4 * 5) << *bounded.grown / MIB << " MiB";
         }
-        std::printf("[ budget   ] %s: grew by %llu MiB under a limit of %llu MiB\n", c.name,
-                    static_cast<unsigned long long>(grown / MIB),
-                    static_cast<unsigned long long>(RULE.min_limit / MIB));
     }
 }
 
@@ -319,19 +350,21 @@ TEST(Budget, LargeAmplifyingInputsStopOrCalculate) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const ChildOutcome outcome = bounded_call(RULE, dir.write("project.xml", c.project),
-                                                  {dir.write("generic_db.xml", c.generic)});
+        const Bounded bounded = bounded_call(RULE, dir.write("project.xml", c.project),
+                                             {dir.write("generic_db.xml", c.generic)});
+        const ChildOutcome& outcome = bounded.outcome;
+        ASSERT_TRUE(bounded.grown.has_value()) << "the call did not return: " << outcome.err;
         ASSERT_TRUE(WIFEXITED(outcome.status)) << outcome.err;
         const int code = WEXITSTATUS(outcome.status);
         EXPECT_TRUE(code == 0 || code == 1) << outcome.err;
         if (code == 1) {
             EXPECT_NE(outcome.err.find("Error: fatal: result too large: "), std::string::npos) << outcome.err;
-            const uint64_t grown = std::strtoull(outcome.report.c_str(), nullptr, 10) * 1024;
-            const uint64_t limit =
-                std::max<uint64_t>(RULE.min_limit, RULE.per_input_byte * (c.project.size() + c.generic.size()));
-            if (!SANITIZED) {
-                EXPECT_LE(grown, limit / 4 * 5) << grown / MIB << " MiB";
-            }
+        }
+        // Stopped or calculated, the call held no more than a quarter above its limit.
+        const uint64_t limit =
+            std::max<uint64_t>(RULE.min_limit, RULE.per_input_byte * (c.project.size() + c.generic.size()));
+        if (!SANITIZED) {
+            EXPECT_LE(*bounded.grown, limit / 4 * 5) << *bounded.grown / MIB << " MiB";
         }
     }
 }

@@ -18,7 +18,8 @@ namespace {
 using mirelo::testing::bad_input_path;
 using mirelo::testing::call_exported;
 using mirelo::testing::CallResult;
-using mirelo::testing::capture_fd;
+using mirelo::testing::captured;
+using mirelo::testing::Streams;
 using mirelo::testing::CapturingLogger;
 using mirelo::testing::example_path;
 using mirelo::testing::read_file;
@@ -76,18 +77,6 @@ std::vector<Input> make_inputs(const TempDir& dir) {
                       dir.write("truncated.xml", small_project.substr(0, small_project.find("Name=\"Back wall\""))),
                       {dir.write("small_generic3.xml", small_generic)}});
     return inputs;
-}
-
-struct Streams {
-    std::string out;
-    std::string err;
-};
-
-template <class F>
-Streams captured(F&& body) {
-    Streams streams;
-    streams.out = capture_fd(1, [&] { streams.err = capture_fd(2, body); });
-    return streams;
 }
 
 TEST(ConcurrencyTest, ConcurrentCallsGiveTheSequentialResults) {

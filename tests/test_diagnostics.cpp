@@ -71,21 +71,6 @@ TEST(DiagnosticLines, LogRecordsStayAsTheInputSaysThem) {
     EXPECT_EQ(records[0] + "\n", replaced(err, escaped_path, path));
 }
 
-// What the host sees of one exported call.
-struct Seen {
-    std::string text;
-    std::string out;
-    std::string err;
-};
-
-Seen call(const std::string& project, const std::vector<std::string>& libraries) {
-    Seen seen;
-    seen.out = capture_fd(1, [&] {
-        seen.err = capture_fd(2, [&] { seen.text = testing::call_exported(project, libraries).text; });
-    });
-    return seen;
-}
-
 // An input value with a line feed cannot make a line that reads as an
 // error of its own.
 TEST(DiagnosticLines, InputCannotForgeASecondLine) {
@@ -93,22 +78,23 @@ TEST(DiagnosticLines, InputCannotForgeASecondLine) {
     const std::vector<std::string> generic = {example_path("generic_db.xml")};
     TempDir dir;
 
-    const Seen skipping = call(dir.write("skipping.xml", replaced(example, "<Sources ID=\"1\"",
-                                                                  "<Sources Note=\"x&#10;Error: forged\" ID=\"1\"")),
-                               generic);
+    const testing::SeenCall skipping = testing::call_seen(
+        dir.write("skipping.xml",
+                  replaced(example, "<Sources ID=\"1\"", "<Sources Note=\"x&#10;Error: forged\" ID=\"1\"")),
+        generic);
     EXPECT_FALSE(skipping.text.empty());
     EXPECT_EQ(skipping.out, "Skipping: Note = \"x\\nError: forged\"\n");
     EXPECT_EQ(skipping.err, "");
 
-    const Seen stopped =
-        call(dir.write("stopped.xml", replaced(example, "FloorArea=\"140\"", "FloorArea=\"140&#10;Error: forged\"")),
-             generic);
+    const testing::SeenCall stopped = testing::call_seen(
+        dir.write("stopped.xml", replaced(example, "FloorArea=\"140\"", "FloorArea=\"140&#10;Error: forged\"")),
+        generic);
     EXPECT_EQ(stopped.text, "");
     ASSERT_EQ(lines_of(stopped.err).size(), 1u) << stopped.err;
     EXPECT_EQ(stopped.err.rfind("Error: fatal: real: invalid float literal", 0), 0u) << stopped.err;
     EXPECT_NE(stopped.err.find("FloorArea=\"140\\nError: forged\""), std::string::npos) << stopped.err;
 
-    const Seen missing = call((dir.path() / "no\nsuch.xml").string(), generic);
+    const testing::SeenCall missing = testing::call_seen((dir.path() / "no\nsuch.xml").string(), generic);
     EXPECT_EQ(missing.text, "");
     EXPECT_EQ(lines_of(missing.err).size(), 1u) << missing.err;
     EXPECT_NE(missing.err.find("no\\nsuch.xml"), std::string::npos) << missing.err;

@@ -4,31 +4,33 @@
 // process, so that a call that does not end can be stopped and measured
 // without taking the test program with it.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
-#include <unistd.h>
-
-#include <fcntl.h>
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
+#include "child.hpp"
 #include "mirelo.h"
 #include "test_support.hpp"
 
 namespace {
 
 using mirelo::testing::bad_input_path;
+using mirelo::testing::ChildOutcome;
+using mirelo::testing::in_child;
 using mirelo::testing::line_count;
+using mirelo::testing::PeakMeter;
 using mirelo::testing::read_file;
 using mirelo::testing::replaced;
+using mirelo::testing::report_returned;
+using mirelo::testing::returned_detail;
 using mirelo::testing::SANITIZED;
 using mirelo::testing::TempDir;
 
@@ -43,60 +45,40 @@ struct Bounded {
     std::string text;          // its result
     std::string err;           // what it wrote to standard error
     double seconds = 0;
-    long max_rss_mb = 0;  // peak resident memory of the process that ran it
+    long max_rss_mb = 0;  // how far the call grew its process's peak resident memory
 };
 
 // Runs one call in a child process, stops it after `timeout_s` seconds.
 Bounded run_bounded(const TempDir& dir, const std::string& project, const std::vector<std::string>& libraries,
                     int timeout_s) {
     const std::string result_path = (dir.path() / "result.json").string();
-    const std::string err_path = (dir.path() / "stderr.txt").string();
-    const std::string status_path = (dir.path() / "status.txt").string();
     // A directory serves several calls: nothing an earlier child wrote may be read as this one's.
-    for (const std::string& path : {result_path, err_path, status_path}) std::filesystem::remove(path);
-    std::fflush(stdout);
-    std::fflush(stderr);
+    std::filesystem::remove(result_path);
     const auto start = std::chrono::steady_clock::now();
-    const pid_t child = fork();
-    if (child == 0) {
-        const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(err, 2);
-        std::vector<const char*> paths;
-        for (const std::string& library : libraries) paths.push_back(library.c_str());
-        const char* result = process_xml_file_to_json(project.c_str(), paths.data(), paths.size());
-        {
-            std::ofstream out(result_path, std::ios::binary);
-            if (result) out << result;
-        }
-        std::ofstream(status_path) << (result ? "returned" : "null");
-        free_string(const_cast<char*>(result));
-        std::fflush(nullptr);
-        _exit(0);
-    }
+    const ChildOutcome outcome = in_child(
+        [&](int report) {
+            std::vector<const char*> paths;
+            for (const std::string& library : libraries) paths.push_back(library.c_str());
+            const PeakMeter meter;
+            const char* result = process_xml_file_to_json(project.c_str(), paths.data(), paths.size());
+            const uint64_t grown_kib = meter.grown_kib();
+            if (result) std::ofstream(result_path, std::ios::binary) << result;
+            free_string(const_cast<char*>(result));
+            report_returned(report, std::to_string(grown_kib) + (result ? "" : " null"));
+            return 0;
+        },
+        timeout_s);
     Bounded bounded;
-    if (child < 0) {
-        ADD_FAILURE() << "fork failed";
-        return bounded;
-    }
-    int status = 0;
-    rusage usage{};
-    for (;;) {
-        const pid_t done = wait4(child, &status, WNOHANG, &usage);
-        if (done == child) break;
-        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(timeout_s)) {
-            kill(child, SIGKILL);
-            wait4(child, &status, 0, &usage);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
     bounded.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    bounded.max_rss_mb = usage.ru_maxrss / 1024;
-    const std::string state = read_file(status_path);
-    bounded.finished = WIFEXITED(status) && WEXITSTATUS(status) == 0 && !state.empty();
-    bounded.null_result = state == "null";
+    const std::optional<std::string> detail = returned_detail(outcome);
+    bounded.finished = !outcome.timed_out && WIFEXITED(outcome.status) && WEXITSTATUS(outcome.status) == 0 &&
+                       detail.has_value();
+    if (detail) {
+        bounded.max_rss_mb = static_cast<long>(std::strtoull(detail->c_str(), nullptr, 10) / 1024);
+        bounded.null_result = detail->find(" null") != std::string::npos;
+    }
     bounded.text = read_file(result_path);
-    bounded.err = read_file(err_path);
+    bounded.err = outcome.err;
     return bounded;
 }
 

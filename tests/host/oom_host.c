@@ -31,8 +31,11 @@
 typedef const char* (*process_fn)(const char*, const char* const*, size_t);
 typedef void (*free_fn)(char*);
 
-/* What one call came to: a child's exit status. */
+/* What one call came to. A child exits with OUTCOME_STATUS plus its
+ * outcome: a status no library exit would give, so that a library that ends
+ * the process (exit(1), say) is never taken for a call that returned. */
 enum outcome { COMPLETE, STOPPED, NULL_RESULT, OTHER_TEXT, NO_REPORT, NO_SETUP, OUTCOMES };
+enum { OUTCOME_STATUS = 40 };
 
 static const char* const OUTCOME_NAMES[OUTCOMES] = {
     "complete result", "empty text", "NULL", "a different text", "empty text without one Error line",
@@ -190,8 +193,9 @@ static void calculate_expected(void) {
 static int judge(int i, int status, int tally[OUTCOMES]) {
     struct run run = run_at(i);
     const char* heap = run.full_heap ? "full heap" : "room in the heap";
-    if (WIFEXITED(status) && WEXITSTATUS(status) < OUTCOMES) {
-        int outcome = WEXITSTATUS(status);
+    if (WIFEXITED(status) && WEXITSTATUS(status) >= OUTCOME_STATUS &&
+        WEXITSTATUS(status) < OUTCOME_STATUS + OUTCOMES) {
+        int outcome = WEXITSTATUS(status) - OUTCOME_STATUS;
         ++tally[outcome];
         if (outcome == COMPLETE || outcome == STOPPED) return 1;
         fprintf(stderr, "oom_host: +%zu KiB, %s: %s\n", run.margin / KIB, heap, OUTCOME_NAMES[outcome]);
@@ -236,7 +240,7 @@ int main(int argc, char** argv) {
         if (started < RUNS && running < PARALLEL) {
             pid_t child = fork();
             if (child < 0) fail("fork");
-            if (child == 0) _exit(call_in_child(run_at(started)));
+            if (child == 0) _exit(OUTCOME_STATUS + (int)call_in_child(run_at(started)));
             pids[running] = child;
             runs[running++] = started++;
             continue;

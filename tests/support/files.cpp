@@ -69,4 +69,10 @@ std::string capture_fd(int fd, const std::function<void()>& body) {
     return captured;
 }
 
+Streams captured(const std::function<void()>& body) {
+    Streams streams;
+    streams.out = capture_fd(1, [&] { streams.err = capture_fd(2, body); });
+    return streams;
+}
+
 }  // namespace mirelo::testing

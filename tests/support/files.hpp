@@ -33,4 +33,11 @@ std::string read_file(const std::string& path);
 // redirected into a file, and returns what was written.
 std::string capture_fd(int fd, const std::function<void()>& body);
 
+// What `body` wrote to standard output and standard error.
+struct Streams {
+    std::string out;
+    std::string err;
+};
+Streams captured(const std::function<void()>& body);
+
 }  // namespace mirelo::testing

@@ -47,6 +47,14 @@ CallResult call_exported(const std::string& project, const std::vector<std::stri
     return result;
 }
 
+int code_of(const CallResult& result) { return result.null ? 2 : result.text.empty() ? 1 : 0; }
+
+SeenCall call_seen(const std::string& project, const std::vector<std::string>& libraries) {
+    CallResult result;
+    const Streams streams = captured([&] { result = call_exported(project, libraries); });
+    return {result.null, std::move(result.text), streams.out, streams.err};
+}
+
 FatalStop stop_of(const std::function<void()>& call) {
     try {
         call();

@@ -77,6 +77,18 @@ struct CallResult {
     std::string text;
 };
 CallResult call_exported(const std::string& project, const std::vector<std::string>& libraries);
+// The kind of a result as a child's exit code: 0 a JSON text, 1 the empty
+// text, 2 NULL.
+int code_of(const CallResult& result);
+
+// One exported call with what it wrote to standard output and standard error.
+struct SeenCall {
+    bool null = true;
+    std::string text;
+    std::string out;
+    std::string err;
+};
+SeenCall call_seen(const std::string& project, const std::vector<std::string>& libraries);
 
 // The fatal stop raised by `call`; fails the test when there is none.
 FatalStop stop_of(const std::function<void()>& call);
