@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs the concurrent-host tests under ThreadSanitizer. The library and the
+# Runs the concurrency tests (ConcurrencyTest.*: eight threads calling at
+# once, and a logger receiving their records) under ThreadSanitizer. The library and the
 # test program are built through CMake with -fsanitize=thread into a build
 # directory of their own (GoogleTest is the system's, uninstrumented: its
 # locks are seen through the intercepted pthread calls), and any report of
