@@ -2,16 +2,21 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cassert>
+#include <cstdlib>
 
 #include "shared_error.hpp"
 
 namespace mirelo::budget {
 
-// The account of the call on this thread; a nested scope (a call made
-// while another runs on the same thread) keeps its own.
-thread_local Account* current = nullptr;
-
 namespace {
+
+// The account of the call on this thread; a nested scope (a call made
+// while another runs on the same thread) keeps its own. The initial-exec
+// model puts it in the block every thread gets when it is created, even in
+// a library loaded with dlopen: otherwise the C library allocates it on the
+// thread's first use and ends the process when that allocation fails.
+thread_local Account* current __attribute__((tls_model("initial-exec"))) = nullptr;
 
 std::atomic<uint64_t> rule_min_limit{RULE.min_limit};
 std::atomic<uint64_t> rule_per_input_byte{RULE.per_input_byte};
@@ -28,10 +33,18 @@ uint64_t limit_under(Rule rule, uint64_t input_bytes) {
 }
 
 [[noreturn]] void too_large(const Account& account, uint64_t bytes, std::string_view what) {
-    fatal("result too large: " + std::string(what) + " needs " + std::to_string(bytes) + " more bytes after " +
-          std::to_string(account.used) + " (limit " + std::to_string(account.limit) + " bytes: the larger of " +
-          std::to_string(account.rule.min_limit) + " and " + std::to_string(account.rule.per_input_byte) + " x " +
-          std::to_string(account.input_bytes) + " input bytes read)");
+    std::string message = "result too large: " + std::string(what) + " needs " + std::to_string(bytes) +
+                          " more bytes after " + std::to_string(account.used) + " (limit " +
+                          std::to_string(account.limit) + " bytes";
+    if (account.source.host_bytes) {
+        message += " from " + std::string(LIMIT_VARIABLE) + "=" + account.source.host_text;
+    } else {
+        message += ": the larger of " + std::to_string(account.rule.min_limit) + " and " +
+                   std::to_string(account.rule.per_input_byte) + " x " + std::to_string(account.input_bytes) +
+                   " input bytes read";
+    }
+    message += "); set " + std::string(LIMIT_VARIABLE) + " to a larger byte count, or 0 for no limit";
+    fatal(message);
 }
 
 uint64_t room(const Account& account) { return account.used < account.limit ? account.limit - account.used : 0; }
@@ -45,10 +58,44 @@ void set_rule(Rule rule) {
     rule_per_input_byte.store(rule.per_input_byte, std::memory_order_relaxed);
 }
 
-Scope::Scope(uint64_t input_bytes) : outer_(current) {
+std::optional<uint64_t> parse_byte_count(std::string_view text) {
+    uint64_t unit = 1;
+    if (!text.empty()) {
+        switch (text.back()) {
+            case 'T': case 't': unit <<= 10; [[fallthrough]];
+            case 'G': case 'g': unit <<= 10; [[fallthrough]];
+            case 'M': case 'm': unit <<= 10; [[fallthrough]];
+            case 'K': case 'k': unit <<= 10; text.remove_suffix(1); break;
+            default: break;
+        }
+    }
+    if (text.empty()) return std::nullopt;
+    uint64_t count = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        const auto digit = static_cast<uint64_t>(c - '0');
+        if (count > (UINT64_MAX - digit) / 10) return std::nullopt;
+        count = count * 10 + digit;
+    }
+    if (count > UINT64_MAX / unit) return std::nullopt;
+    return count * unit;
+}
+
+Limit limit_from_environment() {
+    const char* value = std::getenv(LIMIT_VARIABLE);
+    if (value == nullptr || *value == '\0') return {};
+    const std::optional<uint64_t> bytes = parse_byte_count(value);
+    if (!bytes) fatal(std::string(LIMIT_VARIABLE) + " is not a byte count: \"" + value + "\"");
+    return {bytes, value};
+}
+
+Scope::Scope(uint64_t input_bytes, Limit limit) : outer_(current) {
     account_.rule = rule_in_force();
     account_.input_bytes = input_bytes;
-    account_.limit = limit_under(account_.rule, input_bytes);
+    account_.limit = !limit.host_bytes       ? limit_under(account_.rule, input_bytes)
+                     : *limit.host_bytes == 0 ? UINT64_MAX
+                                              : *limit.host_bytes;
+    account_.source = std::move(limit);
     current = &account_;
 }
 
@@ -58,6 +105,8 @@ void charge(uint64_t bytes, std::string_view what) { (void)grant(bytes, bytes, w
 
 void refund(uint64_t bytes) noexcept {
     if (current == nullptr) return;
+    // Giving back more than was charged means a charge was forgotten.
+    assert(bytes <= current->used && "a refund larger than what was charged");
     current->used -= std::min(current->used, bytes);
 }
 

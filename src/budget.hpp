@@ -2,15 +2,18 @@
 //
 // A small input can ask for a huge result: thousands of replacement years
 // in every product, a long text copied into every stage node, every element
-// copied into every building. A host that calculates files it did not write must not be
-// brought down by one, so each call may hold at most
+// copied into every building. A host that calculates files it did not write
+// must not be brought down by one, so by default each call may hold at most
 //
 //     max(MIN_LIMIT, BYTES_PER_INPUT_BYTE x bytes read from its input files)
 //
-// bytes of calculation tree and JSON text. Real projects need a thousand to
-// eight thousand times their input, because their elements share the
-// library's constructions; the rule leaves twice that, and every input below
-// 64 KiB may use 1 GiB.
+// bytes of calculation tree and JSON text. What a real project needs per
+// byte read grows with its products per construction times its years over
+// their lifespans, without bound (every element carries its own copy of
+// its constructions' products and their yearly results), so no rule on the
+// input size fits every project: the host sets the limit of its calls with
+// the environment variable MIRELO_MEMORY_LIMIT, which replaces the rule
+// (`Limit`, `limit_from_environment`).
 //
 // What the tree and the text hold is charged here before it is allocated,
 // and given back when it is freed, so that the account follows the heap the
@@ -27,6 +30,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -41,8 +45,9 @@ struct Rule {
     uint64_t per_input_byte;
 };
 
+// The default rule: every input under 16 KiB may use 1 GiB.
 inline constexpr uint64_t MIN_LIMIT = uint64_t{1} << 30;
-inline constexpr uint64_t BYTES_PER_INPUT_BYTE = 16384;
+inline constexpr uint64_t BYTES_PER_INPUT_BYTE = 65536;
 inline constexpr Rule RULE{MIN_LIMIT, BYTES_PER_INPUT_BYTE};
 
 // The limit of a call that read `input_bytes` bytes under the rule in force.
@@ -52,9 +57,31 @@ uint64_t limit_for(uint64_t input_bytes);
 // reach the limit with small inputs; `RULE` restores it.
 void set_rule(Rule rule);
 
+// The environment variable through which the host sets the limit.
+inline constexpr char LIMIT_VARIABLE[] = "MIRELO_MEMORY_LIMIT";
+
+// Where the limit of a call comes from: the rule in force on the bytes the
+// call reads, or a byte count the host set, whatever the input (0: none).
+struct Limit {
+    std::optional<uint64_t> host_bytes;
+    std::string host_text;  // the variable's value as the host wrote it
+};
+
+// A byte count as MIRELO_MEMORY_LIMIT takes it: decimal digits, then
+// optionally K, M, G or T in either case (powers of 1024). Nothing for any
+// other text (a sign, blanks, a fraction, another suffix) or a count above
+// 2^64 - 1.
+std::optional<uint64_t> parse_byte_count(std::string_view text);
+
+// The limit the environment sets: MIRELO_MEMORY_LIMIT when it is set and
+// not empty, the rule otherwise. A value that is not a byte count is the
+// fatal stop `MIRELO_MEMORY_LIMIT is not a byte count: "<value>"`.
+Limit limit_from_environment();
+
 // What one call may spend and has spent.
 struct Account {
     Rule rule{};
+    Limit source;
     uint64_t input_bytes = 0;
     uint64_t limit = 0;
     uint64_t used = 0;
@@ -62,10 +89,11 @@ struct Account {
 };
 
 // Installs the budget of the call that runs on this thread, for its
-// lifetime. The scope must outlive everything charged under it.
+// lifetime: `limit`, or the rule in force on `input_bytes`. The scope must
+// outlive everything charged under it.
 class Scope {
 public:
-    explicit Scope(uint64_t input_bytes);
+    explicit Scope(uint64_t input_bytes, Limit limit = {});
     ~Scope();
     Scope(const Scope&) = delete;
     Scope& operator=(const Scope&) = delete;
@@ -157,7 +185,6 @@ using Vector = std::vector<T, Allocator<T>>;
 class Charge {
 public:
     Charge() noexcept = default;
-    Charge(uint64_t bytes, std::string_view what) { add(bytes, what); }
     Charge(const Charge& other) { add(other.bytes_, "a copy of the tree"); }
     Charge(Charge&& other) noexcept : bytes_(std::exchange(other.bytes_, 0)) {}
     Charge& operator=(const Charge& other) {

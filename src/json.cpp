@@ -35,9 +35,19 @@ void Text::grow(size_t n) {
     constexpr size_t mapped_capacity = size_t{32} << 20;
     const size_t step = capacity_ < mapped_capacity ? capacity_ / 2 : capacity_ / 8;
     const size_t want = std::max({need, capacity_ + step, first_capacity});
-    const size_t granted =
-        static_cast<size_t>(budget::grant(need - capacity_, want - capacity_, "the JSON text"));
-    const size_t capacity = capacity_ + granted;
+    // The budget is charged for the block as malloc makes it, as the tree's
+    // blocks are: its header and rounding, or whole pages when it is mapped.
+    // When the wanted block does not fit but the needed one does, the text
+    // grows by what it needs only.
+    const uint64_t held = capacity_ == 0 ? 0 : budget::block_bytes(capacity_);
+    const uint64_t need_more = budget::block_bytes(need) - held;
+    uint64_t granted = budget::grant(need_more, budget::block_bytes(want) - held, "the JSON text");
+    size_t capacity = want;
+    if (granted < budget::block_bytes(want) - held) {
+        budget::refund(granted - need_more);
+        granted = need_more;
+        capacity = need;
+    }
     auto* grown = static_cast<char*>(std::realloc(data_, capacity));
     if (grown == nullptr) {
         budget::refund(granted);

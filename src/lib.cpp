@@ -45,36 +45,44 @@ std::optional<int> write_all(int fd, std::string_view data) {
 // The line of a call that ran out of memory.
 constexpr std::string_view OUT_OF_MEMORY_LINE = "Error: fatal: out of memory";
 
-// Memory that must be at hand before a thread makes its per-thread state
-// exist. It stays below the size whose release makes malloc give memory
-// back to the system, so the blocks that follow are cut from it.
-constexpr size_t THREAD_STATE_RESERVE = 16 * 1024;
+// Keeps the compiler from removing the allocation of blocks that are freed
+// unused: their addresses may be read by the empty asm.
+inline void keep(void* blocks) noexcept { asm volatile("" : : "r"(blocks) : "memory"); }
 
 // Makes the per-thread state that is otherwise allocated on first use exist
 // now, while running out of memory can still be reported. In a library
-// loaded with dlopen, the thread-local variables of the library and of the
-// C++ runtime get their memory on a thread's first use of them, and when
+// loaded with dlopen, the thread-local variables of the C++ runtime get
+// their memory on a thread's first use of them (this library's own, the
+// budget's account, are allocated with the thread: budget.cpp), and when
 // that allocation fails the C library ends the whole process. The C++
 // runtime's exception state is first used by the first exception, which is
 // often the one that reports memory running out. So a thread first makes
-// sure that a block can be had, gives it back, and then touches every such
-// variable; the few small blocks they need come out of the freed one.
-// ICU needs nothing here: it keeps no per-thread state, and lower-casing
-// with the root locale and the White_Space test read only tables built into
-// it, without allocating. Returns false when the block cannot be had; the
-// thread must then neither throw nor catch.
+// sure that blocks of every small size can be had and gives them back, then
+// touches that state: the small block it needs is cut from one of them.
+// glibc keeps freed small blocks in a cache of the thread that freed them,
+// which other threads cannot take from, so concurrent calls cannot take the
+// reserve away before it is used. ICU needs nothing here: it keeps no
+// per-thread state, and lower-casing with the root locale and the
+// White_Space test read only tables built into it, without allocating.
+// Returns false when the blocks cannot be had; the thread must then neither
+// throw nor catch.
 bool prepare_thread_state() noexcept {
-    void* reserve = std::malloc(THREAD_STATE_RESERVE);
-    if (reserve == nullptr) return false;
-    std::free(reserve);
-    // Both reads are declared free of side effects; the empty asm keeps
-    // them although their values are not needed.
+    // One block of each size malloc's per-thread cache holds (up to 1 KiB).
+    constexpr size_t RESERVE_BLOCKS = 64;
+    constexpr size_t RESERVE_STEP = 16;
+    void* blocks[RESERVE_BLOCKS];
+    bool reserved = true;
+    for (size_t i = 0; i < RESERVE_BLOCKS; ++i) {
+        blocks[i] = std::malloc((i + 1) * RESERVE_STEP);
+        reserved = reserved && blocks[i] != nullptr;
+    }
+    keep(blocks);
+    for (void* block : blocks) std::free(block);
+    if (!reserved) return false;
     // The C++ runtime's exception state, which every throw and catch uses.
+    // The read is declared free of side effects; the empty asm keeps it.
     const int uncaught = std::uncaught_exceptions();
-    // This library's thread-local variables: the budget's account is the
-    // only one.
-    const uint64_t charged = budget::charged();
-    asm volatile("" : : "r"(uncaught), "r"(charged));
+    asm volatile("" : : "r"(uncaught));
     return true;
 }
 
@@ -95,6 +103,7 @@ struct WorkerJob {
     std::string project_xml_path;
     std::vector<std::string> lib_paths;
     std::string output_path;
+    budget::Limit limit;
     json::Text result;
 };
 
@@ -117,7 +126,7 @@ void* worker_main(void* arg) {
     // would terminate the host. Every way out of `process` other than its
     // return value becomes one line and the empty result.
     try {
-        job->result = process(job->project_xml_path, job->lib_paths, job->output_path);
+        job->result = process(job->project_xml_path, job->lib_paths, job->output_path, std::move(job->limit));
     } catch (abi::__forced_unwind&) {
         throw;  // thread cancellation must finish unwinding
     } catch (...) {
@@ -194,11 +203,11 @@ json::Text encode_tree(const RootNode& root) {
 }
 
 json::Text process(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths,
-                   const std::string& output_path) {
+                   const std::string& output_path, budget::Limit limit) {
     Parser parser = read_inputs(project_xml_path, library_xml_paths);
     // Reading holds memory in proportion to what it reads; the tree and the
-    // text may hold what the budget allows for those bytes.
-    budget::Scope budget(parser.bytes_read());
+    // text may hold what the limit allows, by default for those bytes.
+    budget::Scope budget(parser.bytes_read(), std::move(limit));
     RootNode root = calculated_tree(std::move(parser));
     json::Text json = encode_tree(root);
     if (!output_path.empty()) write_payload_to_file(json.view(), output_path);
@@ -207,9 +216,18 @@ json::Text process(const std::string& project_xml_path, const std::vector<std::s
 
 json::Text safe_process(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths,
                         const std::string& output_path) {
+    // The limit is read here, on the calling thread, once per call; a value
+    // that is not a byte count stops the call before any file is read.
+    budget::Limit limit;
+    try {
+        limit = budget::limit_from_environment();
+    } catch (...) {
+        report_current_exception();
+        return json::Text();
+    }
     // The worker gets its own copies: it must not reach into the caller's
     // objects, whatever happens to it.
-    WorkerJob job{project_xml_path, library_xml_paths, output_path, json::Text()};
+    WorkerJob job{project_xml_path, library_xml_paths, output_path, std::move(limit), json::Text()};
 
     // std::thread cannot choose the stack size, and the platform default
     // varies; the pipeline is sized for 2 MiB.
@@ -263,6 +281,19 @@ bool accept_utf8_path(std::string_view path, const char* what) noexcept {
 
 namespace {
 
+// Disables cancellation of the calling thread while it lives, then restores
+// the state the thread had.
+class CancellationHeld {
+public:
+    CancellationHeld() noexcept { pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &before_); }
+    ~CancellationHeld() { pthread_setcancelstate(before_, nullptr); }
+    CancellationHeld(const CancellationHeld&) = delete;
+    CancellationHeld& operator=(const CancellationHeld&) = delete;
+
+private:
+    int before_ = PTHREAD_CANCEL_ENABLE;
+};
+
 // Stands in for the empty result when not even its one byte can be
 // allocated; free_string recognises it and leaves it alone.
 const char EMPTY_FALLBACK[1] = {'\0'};
@@ -281,6 +312,13 @@ extern "C" MIRELO_EXPORT const char* process_xml_file_to_json(const char* input_
                                                               const char* const* library_xml_paths,
                                                               size_t library_xml_paths_length) {
     using mirelo::print_stderr_line;
+    // A cancellation of the host's thread inside the call would unwind
+    // through code that cannot let it pass (a diagnostic line is written
+    // with writev, a cancellation point) and through the wait for the
+    // worker, which uses this stack. So the call runs with cancellation
+    // disabled; one requested meanwhile takes effect at the host's next
+    // cancellation point after the call returns.
+    const CancellationHeld held;
     // Refused arguments are told apart without allocating: only they give NULL.
     if (input_xml_path == nullptr) {
         print_stderr_line("Error: input_xml_path is null");
@@ -316,8 +354,6 @@ extern "C" MIRELO_EXPORT const char* process_xml_file_to_json(const char* input_
         // The encoder's own block is the result: the text is never copied.
         if (char* text = mirelo::safe_process(input_xml_path, libraries, std::string()).release()) return text;
         return empty_result();
-    } catch (abi::__forced_unwind&) {
-        throw;
     } catch (...) {
         mirelo::report_current_exception();
     }

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "budget.hpp"
 #include "json.hpp"
 #include "parser.hpp"
 #include "tree.hpp"
@@ -29,16 +30,18 @@ json::Text encode_tree(const RootNode& root);
 
 // The pipeline: the JSON text of the calculated tree, also written to
 // `output_path` when that is not empty. Fatal stops propagate as FatalStop.
-// Once the files are read, the call holds at most the memory budget
-// (budget.hpp) that the bytes read allow, of tree and text.
+// Once the files are read, the call holds at most `limit` (budget.hpp) of
+// tree and text: by default what the rule allows for the bytes read.
 json::Text process(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths,
-                   const std::string& output_path);
+                   const std::string& output_path, budget::Limit limit = budget::limit_from_environment());
 
-// Runs `process` on a new thread with a 2 MiB stack and waits for it.
-// Returns its text, or the empty text when it ended in a fatal stop (or
-// anything else escaped it, memory running out included); the reason goes
-// to standard error as one line. The thread blocks SIGPIPE, so that a
-// closed standard output is a failed write, not the end of the host.
+// Reads the memory limit from the environment (MIRELO_MEMORY_LIMIT), then
+// runs `process` on a new thread with a 2 MiB stack and waits for it.
+// Returns its text, or the empty text when the limit is not a byte count or
+// the worker ended in a fatal stop (or anything else escaped it, memory
+// running out included); the reason goes to standard error as one line. The
+// thread blocks SIGPIPE, so that a closed standard output is a failed
+// write, not the end of the host.
 json::Text safe_process(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths,
                         const std::string& output_path);
 

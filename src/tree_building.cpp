@@ -1,6 +1,5 @@
 #include "tree_building.hpp"
 
-#include "budget.hpp"
 #include "json.hpp"
 #include "tree_dump.hpp"
 

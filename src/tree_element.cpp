@@ -1,6 +1,5 @@
 #include "tree_element.hpp"
 
-#include "budget.hpp"
 #include "json.hpp"
 #include "tree_dump.hpp"
 #include "tree_walk.hpp"

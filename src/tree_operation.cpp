@@ -1,6 +1,5 @@
 #include "tree_operation.hpp"
 
-#include "budget.hpp"
 #include "json.hpp"
 #include "tree_dump.hpp"
 

@@ -1,6 +1,5 @@
 #include "tree_operation_data_point.hpp"
 
-#include "budget.hpp"
 #include "json.hpp"
 #include "tree_dump.hpp"
 

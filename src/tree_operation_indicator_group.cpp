@@ -1,6 +1,5 @@
 #include "tree_operation_indicator_group.hpp"
 
-#include "budget.hpp"
 #include "json.hpp"
 #include "tree_dump.hpp"
 

@@ -110,12 +110,12 @@ std::string with_units(const std::string& generic, size_t bytes) {
 
 // ---------------------------------------------------------------- the rule
 
-TEST(Budget, LimitIsTheMinimumOrSixteenKibibytesPerInputByte) {
+TEST(Budget, LimitIsTheMinimumOrSixtyFourKibibytesPerInputByte) {
     using namespace mirelo::budget;
     EXPECT_EQ(limit_for(0), 1024 * MIB);
-    EXPECT_EQ(limit_for(64 * 1024), 1024 * MIB);  // every input under 64 KiB may use 1 GiB
-    EXPECT_EQ(limit_for(64 * 1024 + 1), (64 * 1024 + 1) * 16384);
-    EXPECT_EQ(limit_for(278 * 1000), 278 * 1000 * uint64_t{16384});
+    EXPECT_EQ(limit_for(16 * 1024), 1024 * MIB);  // every input up to 16 KiB may use 1 GiB
+    EXPECT_EQ(limit_for(16 * 1024 + 1), (16 * 1024 + 1) * 65536);
+    EXPECT_EQ(limit_for(278 * 1000), 278 * 1000 * uint64_t{65536});
     EXPECT_EQ(limit_for(UINT64_MAX / 1000), UINT64_MAX);  // saturates instead of wrapping
 }
 
@@ -133,7 +133,8 @@ TEST(Budget, ChargesStopAtTheLimitAndOnlyInsideAScope) {
     } catch (const mirelo::FatalStop& stop) {
         EXPECT_STREQ(stop.what(),
                      "result too large: one byte more needs 1 more bytes after 2000000 (limit 2000000 bytes: the "
-                     "larger of 1048576 and 100 x 20000 input bytes read)");
+                     "larger of 1048576 and 100 x 20000 input bytes read); set MIRELO_MEMORY_LIMIT to a larger byte "
+                     "count, or 0 for no limit");
     }
     refund(10);
     EXPECT_EQ(charged(), 2000000u - 10);

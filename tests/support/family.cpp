@@ -1,5 +1,7 @@
 #include "family.hpp"
 
+#include <algorithm>
+#include <iterator>
 #include <stdexcept>
 #include <vector>
 
@@ -81,28 +83,55 @@ std::string reshaped_project(const ProjectShape& shape, std::string_view example
     return out;
 }
 
+// The lifespan of the `k`-th product link (counted over the whole database)
+// under `lifespans`; nothing for the example's own.
+const char* lifespan_of(Lifespans lifespans, size_t k) {
+    static constexpr const char* SHORT[] = {"10", "11", "12", "13", "14", "15"};
+    static constexpr const char* MIXED[] = {"10", "100", "25", "60", "15", "80", "40", "20", "50", "30"};
+    switch (lifespans) {
+        case Lifespans::Short:
+            return SHORT[k % std::size(SHORT)];
+        case Lifespans::Mixed:
+            return MIXED[k % std::size(MIXED)];
+        case Lifespans::Example:
+            break;
+    }
+    return nullptr;
+}
+
 std::string reshaped_generic(const ProjectShape& shape, std::string_view example) {
-    if (shape.products_per_construction == 0) return std::string(example);
+    if (shape.products_per_construction == 0 && shape.lifespans == Lifespans::Example) return std::string(example);
     const std::vector<Tag> links = tags_named(example, "ProductLinks");
     const std::vector<Tag> constructions = tags_named(example, "Constructions");
     const size_t products = tags_named(example, "Products").size();
     static constexpr const char* LIFESPANS[] = {"20", "25", "30", "40", "50", "60"};
+    size_t link_count = 0;
+    const auto lifespan = [&](size_t k) {
+        const char* chosen = lifespan_of(shape.lifespans, link_count++);
+        return chosen ? chosen : LIFESPANS[k % 6];
+    };
+    // The example's own links, with the chosen lifespans.
+    std::string out(example.substr(0, links.front().begin));
+    for (size_t i = 0; i < links.size(); ++i) {
+        if (i > 0) out += example.substr(links[i - 1].end, links[i].begin - links[i - 1].end);
+        const char* chosen = lifespan_of(shape.lifespans, link_count++);
+        out += chosen ? with_attribute(links[i].text, "Lifespan", chosen) : links[i].text;
+    }
     int next_id = 0;
     for (const Tag& link : links) next_id = std::max(next_id, std::stoi(attribute(link.text, "ID")));
-    std::string added;
     for (const Tag& construction : constructions) {
         const std::string id = attribute(construction.text, "ID");
         int count = 0;
         for (const Tag& link : links) count += attribute(link.text, "ConstructionID") == id ? 1 : 0;
         for (int k = count; k < shape.products_per_construction; ++k) {
             const size_t product = (static_cast<size_t>(std::stoi(id)) + static_cast<size_t>(k)) % products + 1;
-            added += "\n  <ProductLinks ID=\"" + std::to_string(++next_id) + "\" ConstructionID=\"" + id +
-                     "\" ProductLink=\"0:" + std::to_string(product) + "\" Order=\"" + std::to_string(k + 1) +
-                     "\" Amount=\"1.5\" Density=\"500\" Lifespan=\"" + LIFESPANS[k % 6] + "\" Transport=\"50\"/>";
+            out += "\n  <ProductLinks ID=\"" + std::to_string(++next_id) + "\" ConstructionID=\"" + id +
+                   "\" ProductLink=\"0:" + std::to_string(product) + "\" Order=\"" + std::to_string(k + 1) +
+                   "\" Amount=\"1.5\" Density=\"500\" Lifespan=\"" + lifespan(static_cast<size_t>(k)) +
+                   "\" Transport=\"50\"/>";
         }
     }
-    std::string out(example);
-    out.insert(links.back().end, added);
+    out += example.substr(links.back().end);
     return out;
 }
 
@@ -118,6 +147,8 @@ std::string describe(const ProjectShape& shape) {
     if (shape.products_per_construction != 0) {
         text += ", " + std::to_string(shape.products_per_construction) + " products per construction";
     }
+    if (shape.lifespans == Lifespans::Short) text += ", lifespans 10-15";
+    if (shape.lifespans == Lifespans::Mixed) text += ", lifespans 10-100";
     if (shape.buildings != 1) text += ", " + std::to_string(shape.buildings) + " buildings";
     if (!shape.element_texts) text += ", elements without name and comment";
     return text;

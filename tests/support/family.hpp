@@ -11,12 +11,19 @@
 
 namespace mirelo::testing {
 
+// The lifespans of the product links: the example's own (10 to 120 years,
+// added links 20 to 60), short ones of 10 to 15 years, or a mix of 10 to
+// 100. Short lifespans over a long period mean many replacements, and each
+// is a year of results in every product of every element.
+enum class Lifespans { Example, Short, Mixed };
+
 struct ProjectShape {
     int elements = 7;                   // the example's seven elements, repeated in turn
     uint32_t years = 50;                // the calculation period
     int products_per_construction = 0;  // 0 keeps the example's constructions (1 to 4 products)
     int buildings = 1;                  // every building carries every element
     bool element_texts = true;          // false leaves out each element's name and comment
+    Lifespans lifespans = Lifespans::Example;
 };
 
 struct GeneratedInput {
@@ -28,7 +35,7 @@ struct GeneratedInput {
 GeneratedInput realistic_input(const ProjectShape& shape, std::string_view example_project,
                                std::string_view example_generic);
 
-// "1000 elements, 200 years, 12 products per construction, 3 buildings",
+// "1000 elements, 200 years, 12 products per construction, lifespans 10-15, 3 buildings",
 // naming only what differs from the example.
 std::string describe(const ProjectShape& shape);
 
