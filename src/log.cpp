@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <initializer_list>
 #include <mutex>
@@ -147,42 +149,49 @@ private:
     bool pending_before_ = true;
 };
 
-// Collects the pieces of one standard error line on the stack and writes
-// them with as few writes as it can: one for any line with fewer control
-// characters than it has room for pieces.
-class StderrLine {
+// Writes `count` pieces to standard error, going on after a short write
+// with the rest (still the same line); false once a write failed.
+bool write_stderr(iovec* next, int count) {
+    while (count > 0) {
+        const ssize_t n = ::writev(STDERR_FILENO, next, count);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        size_t done = static_cast<size_t>(n);
+        while (count > 0 && done >= next->iov_len) {
+            done -= next->iov_len;
+            ++next;
+            --count;
+        }
+        if (count > 0) {
+            next->iov_base = static_cast<char*>(next->iov_base) + done;
+            next->iov_len -= done;
+        }
+    }
+    return true;
+}
+
+// The pieces of one standard error line, gathered on the stack: a line
+// with fewer control characters than there is room for pieces goes out in
+// one writev without allocating.
+class StderrPieces {
 public:
+    // False, and nothing added, when there is no room left.
     bool add(std::string_view piece) {
-        if (count_ == MAX_PIECES && !flush()) return false;
+        if (count_ == MAX_PIECES) return false;
         parts_[count_++] = {const_cast<char*>(piece.data()), piece.size()};
         return true;
     }
 
-    // Writes what has been collected, going on after a short write; false
-    // once a write failed.
-    bool flush() {
-        iovec* next = parts_;
-        int left = count_;
+    // Writes what has been gathered and starts again empty.
+    bool write() {
+        const int count = count_;
         count_ = 0;
-        while (left > 0) {
-            const ssize_t n = ::writev(STDERR_FILENO, next, left);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return false;
-            }
-            size_t done = static_cast<size_t>(n);
-            while (left > 0 && done >= next->iov_len) {
-                done -= next->iov_len;
-                ++next;
-                --left;
-            }
-            if (left > 0) {
-                next->iov_base = static_cast<char*>(next->iov_base) + done;
-                next->iov_len -= done;
-            }
-        }
-        return true;
+        return write_stderr(parts_, count);
     }
+
+    void clear() { count_ = 0; }
 
 private:
     static constexpr int MAX_PIECES = 64;
@@ -199,9 +208,42 @@ void print_stderr_line(std::string_view line) { print_stderr_line(line, std::str
 void print_stderr_line(std::string_view prefix, std::string_view text) {
     // There is nowhere left to report a failure to write a diagnostic.
     PipeSignalHeld held;
-    StderrLine line;
-    const auto add = [&line](std::string_view piece) { return line.add(piece); };
-    if (emit_escaped(prefix, add) && emit_escaped(text, add) && line.add("\n")) line.flush();
+    // Concurrent calls write to the same standard error: only a line handed
+    // over in one write call cannot be torn by another thread's line.
+    const auto for_each_piece = [prefix, text](auto&& emit) {
+        return emit_escaped(prefix, emit) && emit_escaped(text, emit) && emit(std::string_view("\n"));
+    };
+    StderrPieces pieces;
+    if (for_each_piece([&pieces](std::string_view piece) { return pieces.add(piece); })) {
+        pieces.write();
+        return;
+    }
+    // More pieces than there is room for: the whole line escaped into one
+    // buffer of its exact length.
+    size_t length = 0;
+    for_each_piece([&length](std::string_view piece) {
+        length += piece.size();
+        return true;
+    });
+    if (char* buffer = static_cast<char*>(std::malloc(length))) {
+        char* end = buffer;
+        for_each_piece([&end](std::string_view piece) {
+            std::memcpy(end, piece.data(), piece.size());
+            end += piece.size();
+            return true;
+        });
+        iovec whole{buffer, length};
+        write_stderr(&whole, 1);
+        std::free(buffer);
+        return;
+    }
+    // Memory ran out: better a line in several writes, which another
+    // thread's line may tear, than none.
+    pieces.clear();
+    for_each_piece([&pieces](std::string_view piece) {
+        return pieces.add(piece) || (pieces.write() && pieces.add(piece));
+    });
+    pieces.write();
 }
 
 void print_skipping_line(std::string_view name, std::string_view value) {

@@ -43,9 +43,13 @@ void print_stdout_line(std::string_view line);
 // The library's own texts hold no control characters, so the whole line is
 // escaped where it is written; log records stay as they are.
 
-// Writes one diagnostic line and a line feed to standard error, in one
-// write unless the line holds very many control characters, without
-// allocating (it also reports memory running out); a failure is ignored.
+// Writes one diagnostic line and a line feed to standard error with one
+// write call, however many control characters it holds, so that lines of
+// concurrent calls never mix (a pipe keeps a write whole up to PIPE_BUF
+// bytes). A line of up to thirty control characters is written without
+// allocating (it also reports memory running out); a longer one is escaped
+// into one allocated buffer first, and only when that cannot be had is it
+// written in several writes. A failure is ignored.
 // SIGPIPE is held back from the calling thread while it writes, so that a
 // standard error without a reader cannot end the host. The second form
 // writes `prefix` and `text` as one line.

@@ -1,11 +1,18 @@
 // Diagnostic lines as a host reads them: one line each, whatever input text
 // they quote, on standard error ("Error: ") and standard output ("Skipping: ").
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <latch>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <unordered_map>
 #include <vector>
 
+#include "child.hpp"
 #include "log.hpp"
 #include "parser.hpp"
 #include "test_support.hpp"
@@ -14,6 +21,7 @@ namespace mirelo {
 namespace {
 
 using testing::capture_fd;
+using testing::ChildOutcome;
 using testing::CapturingLogger;
 using testing::example_path;
 using testing::lines_of;
@@ -48,6 +56,87 @@ TEST(DiagnosticLines, ControlCharactersAreEscapedAndEverythingElseKept) {
         EXPECT_EQ(capture_fd(1, [&] { print_skipping_line(c.text, c.text); }),
                   "Skipping: " + c.written + " = \"" + c.written + "\"\n");
     }
+}
+
+// Threads writing at once never tear each other's lines, even lines with
+// more escapes than fit in one gathering of pieces.
+TEST(DiagnosticLines, ConcurrentLinesArriveWhole) {
+    constexpr int THREADS = 16;
+    constexpr int LINES = 100;
+    std::string escaped_feeds;
+    for (int i = 0; i < 100; ++i) escaped_feeds += "\\n";
+    std::unordered_map<std::string, int> thread_of_line;
+    for (int t = 0; t < THREADS; ++t) {
+        thread_of_line["Error: thread " + std::to_string(t) + " \"" + escaped_feeds + "\""] = t;
+    }
+
+    const std::string err = capture_fd(2, [] {
+        std::latch start(THREADS);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < THREADS; ++t) {
+            threads.emplace_back([t, &start] {
+                const std::string text = "thread " + std::to_string(t) + " \"" + std::string(100, '\n') + "\"";
+                start.arrive_and_wait();
+                for (int i = 0; i < LINES; ++i) print_stderr_line("Error: ", text);
+            });
+        }
+        for (std::thread& thread : threads) thread.join();
+    });
+
+    std::vector<int> whole(THREADS, 0);
+    size_t torn = 0;
+    std::string first_torn;
+    for (const std::string& line : lines_of(err)) {
+        const auto found = thread_of_line.find(line);
+        if (found != thread_of_line.end()) {
+            ++whole[found->second];
+        } else if (torn++ == 0) {
+            first_torn = line;
+        }
+    }
+    EXPECT_EQ(torn, 0u) << "first torn line: " << first_torn;
+    EXPECT_EQ(whole, std::vector<int>(THREADS, LINES));
+}
+
+// A line whose escaped text cannot be given a buffer, memory having run
+// out, still arrives whole and in order, in several writes.
+TEST(DiagnosticLines, LongLineArrivesWholeWhenMemoryRunsOut) {
+    if (testing::SANITIZED) GTEST_SKIP() << "an address-space limit cannot be set under sanitizers";
+    constexpr size_t CONTROLS = 8 * testing::MIB;
+    const std::string text(CONTROLS, '\x01');
+    constexpr int NO_LIMIT = 3;
+    constexpr int BUFFER_STILL_FITS = 4;
+    const ChildOutcome outcome = testing::in_child([&text](int report) {
+        if (!testing::limit_address_space(testing::MIB)) return NO_LIMIT;
+        // The escaped line is six times the text: it must not fit. The
+        // pointer is kept in a volatile, or the compiler may drop the pair of
+        // calls and take the allocation for granted.
+        void* volatile buffer = std::malloc(6 * CONTROLS);
+        if (buffer != nullptr) {
+            std::free(buffer);
+            return BUFFER_STILL_FITS;
+        }
+        print_stderr_line("Error: ", text);
+        testing::report_returned(report);
+        return 0;
+    });
+    ASSERT_TRUE(WIFEXITED(outcome.status)) << outcome.status;
+    ASSERT_NE(WEXITSTATUS(outcome.status), NO_LIMIT) << "the address-space limit could not be set";
+    // Memory this process's heap already holds, from other tests run
+    // before in it, needs no new address space. ctest runs each test in a
+    // process of its own.
+    if (WEXITSTATUS(outcome.status) == BUFFER_STILL_FITS) {
+        GTEST_SKIP() << "this process's heap has room for the line: run the test alone";
+    }
+    ASSERT_TRUE(testing::returned_detail(outcome).has_value());
+    std::string expected = "Error: ";
+    expected.reserve(expected.size() + 6 * CONTROLS + 1);
+    for (size_t i = 0; i < CONTROLS; ++i) expected += "\\u0001";
+    expected += '\n';
+    // Compared without printing megabytes of text on a failure.
+    const auto differs = std::mismatch(outcome.err.begin(), outcome.err.end(), expected.begin(), expected.end()).first;
+    EXPECT_TRUE(outcome.err == expected) << outcome.err.size() << " bytes of " << expected.size()
+                                         << ", the first difference at byte " << (differs - outcome.err.begin());
 }
 
 // The escaping happens where lines are written: the texts handed to a
