@@ -13,9 +13,17 @@
 //       the usage, or the version of the library code it was built with,
 //       on standard output.
 //
+// The calculation holds at most the memory limit that MIRELO_MEMORY_LIMIT
+// sets, as a call through the C interface does; the dumps too.
+//
 // Exit status: 0 success, 1 the calculation stopped (empty result) or
 // standard output could not be written, 2 the arguments were refused (null
-// result, or a path that is not UTF-8 for a dump), 64 bad usage.
+// result, or a path that is not UTF-8 for a dump), 64 bad usage. A standard
+// output that cannot be written is named on standard error, whatever was
+// being written; one whose reader has gone is such an output too (SIGPIPE
+// is ignored), not a signal that ends the tool.
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -23,7 +31,9 @@
 #include <string>
 #include <vector>
 
+#include "budget.hpp"
 #include "lib.hpp"
+#include "log.hpp"
 #include "mirelo.h"
 #include "shared_error.hpp"
 #include "tree.hpp"
@@ -34,23 +44,40 @@ constexpr int EXIT_STOPPED = 1;
 constexpr int EXIT_REFUSED = 2;
 constexpr int EXIT_USAGE = 64;
 
-void usage(std::FILE* stream, const char* argv0) {
-    std::fprintf(stream,
-                 "usage: %s [--dump-text] [--dump-xml FILE] PROJECT.xml [LIBRARY.xml ...]\n"
-                 "       %s --help | --version\n"
-                 "  without options: the JSON result on standard output\n"
-                 "  --dump-text:     a text dump of the calculated tree on standard output\n"
-                 "  --dump-xml FILE: an XML dump of the calculated tree into FILE\n"
-                 "  --help:          this text\n"
-                 "  --version:       the version of the mirelo code it was built with\n",
-                 argv0, argv0);
+// False when the text could not be written.
+bool usage(std::FILE* stream, const char* argv0) {
+    return std::fprintf(stream,
+                        "usage: %s [--dump-text] [--dump-xml FILE] PROJECT.xml [LIBRARY.xml ...]\n"
+                        "       %s --help | --version\n"
+                        "  without options: the JSON result on standard output\n"
+                        "  --dump-text:     a text dump of the calculated tree on standard output\n"
+                        "  --dump-xml FILE: an XML dump of the calculated tree into FILE\n"
+                        "  --help:          this text\n"
+                        "  --version:       the version of the mirelo code it was built with\n"
+                        "environment:\n"
+                        "  MIRELO_MEMORY_LIMIT  the most memory the calculation may hold, in bytes or with\n"
+                        "                       K, M, G or T (512M, 8G); 0: no limit; unset: the larger of\n"
+                        "                       1 GiB and %llu x the bytes read from the input files\n",
+                        argv0, argv0, static_cast<unsigned long long>(mirelo::budget::BYTES_PER_INPUT_BYTE)) >= 0;
 }
 
 // A usage error: what was wrong, then the usage, both on standard error.
+// The problem may quote an argument, so it is escaped as every diagnostic
+// line is: an argument cannot forge a line of its own.
 int bad_usage(const char* argv0, const std::string& problem) {
-    std::fprintf(stderr, "%s: %s\n", argv0, problem.c_str());
+    mirelo::print_stderr_line(std::string(argv0) + ": ", problem);
     usage(stderr, argv0);
     return EXIT_USAGE;
+}
+
+// Flushes standard output once `written` says the writes before went well.
+// A failure is named on standard error, "mirelo-calc: writing the WHAT: "
+// and the reason, and is the status of an output not written.
+int flushed(bool written, const char* what) {
+    if (written && std::fflush(stdout) == 0) return 0;
+    const int err = errno;
+    std::fprintf(stderr, "mirelo-calc: writing the %s: %s\n", what, std::strerror(err));
+    return EXIT_STOPPED;
 }
 
 int run_json(const std::string& project, const std::vector<std::string>& libraries) {
@@ -59,15 +86,13 @@ int run_json(const std::string& project, const std::vector<std::string>& librari
     for (const std::string& path : libraries) paths.push_back(path.c_str());
     const char* result = process_xml_file_to_json(project.c_str(), paths.data(), paths.size());
     if (result == nullptr) return EXIT_REFUSED;
-    size_t length = std::strlen(result);
-    bool written = length == 0 || (std::fwrite(result, 1, length, stdout) == length &&
-                                   std::fputc('\n', stdout) != EOF && std::fflush(stdout) == 0);
+    const size_t length = std::strlen(result);
+    const int status = length == 0 ? EXIT_STOPPED
+                                   : flushed(std::fwrite(result, 1, length, stdout) == length &&
+                                                 std::fputc('\n', stdout) != EOF,
+                                             "result");
     free_string(const_cast<char*>(result));
-    if (!written) {
-        std::perror("mirelo-calc: writing the result");
-        return EXIT_STOPPED;
-    }
-    return length == 0 ? EXIT_STOPPED : 0;
+    return status;
 }
 
 // The dumps run on this thread, outside the worker guard of the C entry, so
@@ -80,10 +105,17 @@ int run_dumps(const std::string& project, const std::vector<std::string>& librar
         if (!mirelo::accept_utf8_path(path, "library_xml_paths")) return EXIT_REFUSED;
     }
     try {
-        mirelo::RootNode root = mirelo::calculated_tree(project, libraries);
+        // The same memory limit as the JSON road's, read before any file.
+        mirelo::budget::Limit limit = mirelo::budget::limit_from_environment();
+        mirelo::Parser parser = mirelo::read_inputs(project, libraries);
+        const mirelo::budget::Scope budget(parser.bytes_read(), std::move(limit));
+        mirelo::RootNode root = mirelo::calculated_tree(std::move(parser));
         if (dump_text) {
             root.print(0, true);
-            if (std::fflush(stdout) != 0) mirelo::fatal("failed printing to stdout");
+            if (std::fflush(stdout) != 0) {
+                const int err = errno;
+                mirelo::fatal("failed printing to stdout: " + mirelo::os_error_text(err));
+            }
         }
         if (dump_xml) mirelo::tree::write_xml_dump(root, *dump_xml);
         return 0;
@@ -96,6 +128,9 @@ int run_dumps(const std::string& project, const std::vector<std::string>& librar
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A reader that has gone makes a write fail with EPIPE, reported like
+    // every other failed write, instead of ending the tool without a word.
+    std::signal(SIGPIPE, SIG_IGN);
     bool dump_text = false;
     std::optional<std::string> dump_xml;
     std::vector<std::string> files;
@@ -107,11 +142,11 @@ int main(int argc, char** argv) {
             if (i + 1 >= argc) return bad_usage(argv[0], "option '--dump-xml' needs a file name");
             dump_xml = argv[++i];
         } else if (arg == "-h" || arg == "--help") {
-            usage(stdout, argv[0]);
-            return std::fflush(stdout) == 0 ? 0 : EXIT_STOPPED;
+            return flushed(usage(stdout, argv[0]), "usage");
         } else if (arg == "--version") {
-            std::printf("mirelo %d.%d.%d\n", MIRELO_VERSION_MAJOR, MIRELO_VERSION_MINOR, MIRELO_VERSION_PATCH);
-            return std::fflush(stdout) == 0 ? 0 : EXIT_STOPPED;
+            return flushed(std::printf("mirelo %d.%d.%d\n", MIRELO_VERSION_MAJOR, MIRELO_VERSION_MINOR,
+                                       MIRELO_VERSION_PATCH) >= 0,
+                           "version");
         } else if (arg == "--") {
             for (++i; i < argc; ++i) files.emplace_back(argv[i]);
         } else if (arg.size() > 1 && arg[0] == '-') {
