@@ -61,7 +61,11 @@ inline void keep(void* blocks) noexcept { asm volatile("" : : "r"(blocks) : "mem
 // touches that state: the small block it needs is cut from one of them.
 // glibc keeps freed small blocks in a cache of the thread that freed them,
 // which other threads cannot take from, so concurrent calls cannot take the
-// reserve away before it is used. ICU needs nothing here: it keeps no
+// reserve away before it is used. One case remains: a thread for which
+// glibc could not set up a malloc arena (address space too short for its
+// 64 MiB reservation) gets every block mapped on its own and unmapped when
+// freed, so another thread may take that address space first; only the
+// host can close it (see the README). ICU needs nothing here: it keeps no
 // per-thread state, and lower-casing with the root locale and the
 // White_Space test read only tables built into it, without allocating.
 // Returns false when the blocks cannot be had; the thread must then neither

@@ -16,8 +16,6 @@
  *
  *   oom_host LIBRARY.so PROJECT.xml DATABASE.xml */
 #define _GNU_SOURCE
-#include <dlfcn.h>
-#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -28,8 +26,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-typedef const char* (*process_fn)(const char*, const char* const*, size_t);
-typedef void (*free_fn)(char*);
+#include "host_support.h"
 
 /* What one call came to. A child exits with OUTCOME_STATUS plus its
  * outcome: a status no library exit would give, so that a library that ends
@@ -71,49 +68,10 @@ static struct run run_at(int i) {
     return run;
 }
 
-static process_fn process;
-static free_fn release;
+static struct library library;
 static const char* paths[2]; /* the project and the database */
 static char* expected;
 static size_t expected_length;
-
-static void fail(const char* what) {
-    fprintf(stderr, "oom_host: %s: %s\n", what, strerror(errno));
-    exit(2);
-}
-
-/* Reads all of `fd` into a new block; its length in *length. */
-static char* read_all(int fd, size_t* length) {
-    size_t capacity = 1 << 16, used = 0;
-    char* data = malloc(capacity);
-    if (data == NULL) fail("malloc");
-    for (;;) {
-        if (used == capacity) {
-            capacity *= 2;
-            data = realloc(data, capacity);
-            if (data == NULL) fail("realloc");
-        }
-        ssize_t n = read(fd, data + used, capacity - used);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) fail("read");
-        if (n == 0) break;
-        used += (size_t)n;
-    }
-    *length = used;
-    return data;
-}
-
-/* The address space of this process, from /proc/self/statm. */
-static size_t address_space(void) {
-    char line[128];
-    int fd = open("/proc/self/statm", O_RDONLY);
-    if (fd < 0) return 0;
-    ssize_t n = read(fd, line, sizeof line - 1);
-    close(fd);
-    if (n <= 0) return 0;
-    line[n] = '\0';
-    return strtoull(line, NULL, 10) * (size_t)sysconf(_SC_PAGESIZE);
-}
 
 /* True when `fd` holds exactly one line, and it starts with "Error: ". */
 static int one_error_line(int fd) {
@@ -124,12 +82,30 @@ static int one_error_line(int fd) {
     return strncmp(report, "Error: ", 7) == 0 && newline == report + n - 1;
 }
 
-/* Takes small blocks until malloc has none left. */
-static void fill_heap(void) {
+/* Takes small blocks until malloc has none left. Each block holds the
+ * address of the one taken before it, and the last one's is returned: the
+ * blocks are used, so no compiler may drop the allocations (a loop on an
+ * unused malloc may become an endless one), and they can all be given back
+ * with release_heap. */
+static void* fill_heap(void) {
     static const size_t sizes[] = {4096, 256, 16};
+    void* last = NULL;
     for (size_t i = 0; i < sizeof sizes / sizeof sizes[0]; ++i) {
-        while (malloc(sizes[i]) != NULL) {
+        void* block;
+        while ((block = malloc(sizes[i])) != NULL) {
+            *(void**)block = last;
+            last = block;
         }
+    }
+    return last;
+}
+
+/* Gives back every block fill_heap took. */
+static void release_heap(void* last) {
+    while (last != NULL) {
+        void* previous = *(void**)last;
+        free(last);
+        last = previous;
     }
 }
 
@@ -147,46 +123,26 @@ static enum outcome call_in_child(struct run run) {
     size_t size = address_space();
     struct rlimit limit = {size + run.margin, size + run.margin};
     if (size == 0 || setrlimit(RLIMIT_AS, &limit) != 0) return NO_SETUP;
+    void* heap = NULL;
     if (run.full_heap) {
         void* held = mmap(NULL, run.margin, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (held == MAP_FAILED) return NO_SETUP;
-        fill_heap();
+        heap = fill_heap();
         munmap(held, run.margin);
     }
-    const char* result = process(paths[0], paths + 1, 1);
-    if (result == NULL) return NULL_RESULT;
+    const char* result = library.process(paths[0], paths + 1, 1);
     enum outcome outcome;
-    if (result[0] == '\0') {
+    if (result == NULL) {
+        outcome = NULL_RESULT;
+    } else if (result[0] == '\0') {
         outcome = one_error_line(err[0]) ? STOPPED : NO_REPORT;
     } else {
         size_t length = strlen(result);
         outcome = length == expected_length && memcmp(result, expected, length) == 0 ? COMPLETE : OTHER_TEXT;
     }
-    release((char*)result);
+    library.release((char*)result);
+    release_heap(heap);
     return outcome;
-}
-
-/* The result without a limit, calculated in a child so that this process
- * stays as fresh as a host before its first call. */
-static void calculate_expected(void) {
-    int out[2];
-    if (pipe(out) != 0) fail("pipe");
-    pid_t child = fork();
-    if (child < 0) fail("fork");
-    if (child == 0) {
-        close(out[0]);
-        const char* result = process(paths[0], paths + 1, 1);
-        size_t length = result ? strlen(result) : 0;
-        _exit(length > 0 && write(out[1], result, length) == (ssize_t)length ? 0 : 1);
-    }
-    close(out[1]);
-    expected = read_all(out[0], &expected_length);
-    close(out[0]);
-    int status;
-    if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        fprintf(stderr, "oom_host: the project does not calculate without a limit\n");
-        exit(2);
-    }
 }
 
 /* Counts the outcome of run `i`; false when it is a failure, reported. */
@@ -212,25 +168,11 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: %s LIBRARY.so PROJECT.xml DATABASE.xml\n", argv[0]);
         return 2;
     }
+    host_name = "oom_host";
     paths[0] = argv[2];
     paths[1] = argv[3];
-    /* The C++ runtime must come with the library, not before it. */
-    if (dlopen("libstdc++.so.6", RTLD_NOW | RTLD_NOLOAD) != NULL) {
-        fprintf(stderr, "oom_host: the C++ runtime is loaded before the library\n");
-        return 2;
-    }
-    void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
-    if (library == NULL) {
-        fprintf(stderr, "oom_host: %s\n", dlerror());
-        return 2;
-    }
-    process = (process_fn)dlsym(library, "process_xml_file_to_json");
-    release = (free_fn)dlsym(library, "free_string");
-    if (process == NULL || release == NULL) {
-        fprintf(stderr, "oom_host: the library lacks its functions\n");
-        return 2;
-    }
-    calculate_expected();
+    library = load_library(argv[1], 1);
+    expected = calculate_expected(library, paths, &expected_length);
 
     int started = 0, running = 0, failures = 0;
     int tally[OUTCOMES] = {0};
