@@ -2,6 +2,7 @@
 
 #include "json.hpp"
 #include "tree_dump.hpp"
+#include "tree_walk.hpp"
 
 namespace mirelo {
 
@@ -11,6 +12,8 @@ BuildingNode::BuildingNode(Building datamodel)
 }
 
 Status BuildingNode::calculate() {
+    // A period without an end stops the call before anything is calculated.
+    (void)tree::last_year_of_period(datamodel);
     operation_child.calculate(datamodel);
     return all_elements_child.calculate(datamodel);
 }

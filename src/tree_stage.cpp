@@ -15,18 +15,11 @@
 #include "text_convert.hpp"
 #include "tree_constants.hpp"
 #include "tree_dump.hpp"
+#include "tree_walk.hpp"
 
 namespace mirelo {
 
 namespace {
-
-// Years beyond the 32-bit range lie outside the model; they stop at the
-// range's ends instead of wrapping around into earlier years.
-uint32_t clamp_year(int64_t year) {
-    if (year < 0) return 0;
-    if (year > std::numeric_limits<uint32_t>::max()) return std::numeric_limits<uint32_t>::max();
-    return static_cast<uint32_t>(year);
-}
 
 TreeResultIndicator single_year(std::string_view name, uint32_t year, double value) {
     TreeResultIndicator indicator{std::string(name)};
@@ -52,9 +45,7 @@ Status StageNode::calculate(const Building& bld, const Element& elm, const Const
     const bool is_a1_3 = key == STAGE_A1_3;
     // The product is counted when the building is erected; every later stage
     // in the last year of the calculation period.
-    const uint32_t year =
-        is_a1_3 ? bld.initial_year
-                : clamp_year(int64_t{bld.initial_year} + int64_t{bld.calculation_timespan} - 1);
+    const uint32_t year = is_a1_3 ? bld.initial_year : tree::last_year_of_period(bld);
     const double amount = is_a1_3 ? calc_indicator_amount_a1_3 : weight * (1.0 / datamodel.quantity);
 
     TreeResultStage own(key);

@@ -176,13 +176,18 @@ TEST(LimitsTest, DataPointsInTheLastYearOfTheRangeStayOutsideThePeriod) {
     EXPECT_LT(bounded.max_rss_mb, megabytes_allowed(256));
 }
 
+// The base project calculated from `initial_year` over `timespan` years.
+Bounded run_bounded_over(const TempDir& dir, std::string_view initial_year, std::string_view timespan) {
+    const std::string generic = dir.write("generic.xml", read_file(bad_input_path("base_generic.xml")));
+    std::string project = read_file(bad_input_path("base_project.xml"));
+    project = replaced(project, "InitialYear=\"2025\"", "InitialYear=\"" + std::string(initial_year) + "\"");
+    project = replaced(project, "CalculationTimeSpan=\"50\"", "CalculationTimeSpan=\"" + std::string(timespan) + "\"");
+    return run_bounded(dir, dir.write("project.xml", project), {generic}, seconds_allowed(10));
+}
+
 TEST(LimitsTest, CalculationPeriodCrossingTheEndOfTheRangeEndsCleanly) {
     TempDir dir;
-    const std::string generic = dir.write("generic.xml", read_file(bad_input_path("base_generic.xml")));
-    const std::string project = replaced(replaced(read_file(bad_input_path("base_project.xml")), "InitialYear=\"2025\"",
-                                                  "InitialYear=\"4294967290\""),
-                                         "CalculationTimeSpan=\"50\"", "CalculationTimeSpan=\"20\"");
-    const Bounded bounded = run_bounded(dir, dir.write("project.xml", project), {generic}, seconds_allowed(10));
+    const Bounded bounded = run_bounded_over(dir, "4294967290", "20");
     ASSERT_TRUE(bounded.finished) << "stopped after " << bounded.seconds << " s";
     ASSERT_FALSE(bounded.null_result);
     if (bounded.text.empty()) {
@@ -198,6 +203,19 @@ TEST(LimitsTest, CalculationPeriodCrossingTheEndOfTheRangeEndsCleanly) {
         }
     }
     EXPECT_LT(bounded.max_rss_mb, megabytes_allowed(256));
+}
+
+// Initial year 0 with a time span of 0: the last year of the period, 0 - 1,
+// lies before the building exists. The call stops with one line before it
+// calculates anything, whatever the building holds.
+TEST(LimitsTest, PeriodWithoutAnEndStopsTheCall) {
+    TempDir dir;
+    const Bounded bounded = run_bounded_over(dir, "0", "0");
+    ASSERT_TRUE(bounded.finished) << "stopped after " << bounded.seconds << " s";
+    ASSERT_FALSE(bounded.null_result);
+    EXPECT_EQ(bounded.text, "");
+    EXPECT_EQ(line_count(bounded.err), 1u) << bounded.err;
+    EXPECT_EQ(bounded.err.rfind("Error: fatal: calculation period too long: ", 0), 0u) << bounded.err;
 }
 
 }  // namespace
