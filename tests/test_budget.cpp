@@ -18,6 +18,17 @@
 #include <thread>
 #include <vector>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define MIRELO_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MIRELO_TEST_ASAN 1
+#endif
+#endif
+#if MIRELO_TEST_ASAN
+#include <sanitizer/allocator_interface.h>
+#endif
+
 #include "budget.hpp"
 #include "child.hpp"
 #include "family.hpp"
@@ -27,6 +38,7 @@
 
 namespace {
 
+using mirelo::testing::bad_input_path;
 using mirelo::testing::call_exported;
 using mirelo::testing::CallResult;
 using mirelo::testing::ChildOutcome;
@@ -34,6 +46,8 @@ using mirelo::testing::describe;
 using mirelo::testing::example_path;
 using mirelo::testing::GeneratedInput;
 using mirelo::testing::in_child;
+using mirelo::testing::line_count;
+using mirelo::testing::Lifespans;
 using mirelo::testing::MIB;
 using mirelo::testing::PeakMeter;
 using mirelo::testing::ProjectShape;
@@ -84,13 +98,13 @@ std::string elements_xml(int count, int constructions = 1) {
     return xml;
 }
 
-// `count` product links of construction 1 from ID 1000 on, naming the
-// example's eleven products in turn.
-std::string product_links_xml(int count, std::string_view lifespan) {
+// `count` product links of construction 1 from ID 1000 on, naming the first
+// `products` products (the example's eleven) in turn.
+std::string product_links_xml(int count, std::string_view lifespan, int products = 11) {
     std::string xml;
     for (int i = 0; i < count; ++i) {
         xml += "<ProductLinks ID=\"" + std::to_string(1000 + i) + "\" ConstructionID=\"1\" ProductLink=\"0:" +
-               std::to_string(1 + i % 11) + "\" Order=\"" + std::to_string(i) +
+               std::to_string(1 + i % products) + "\" Order=\"" + std::to_string(i) +
                "\" Amount=\"1\" Density=\"1\" Lifespan=\"" + std::string(lifespan) + "\"/>\n";
     }
     return xml;
@@ -141,6 +155,95 @@ TEST(Budget, ChargesStopAtTheLimitAndOnlyInsideAScope) {
     EXPECT_EQ(peak(), 2000000u);
 }
 
+// Giving back more than was charged means a charge was forgotten: Debug
+// builds stop on it; optimized builds keep the account at zero.
+TEST(Budget, RefundBeyondTheChargesIsCaughtInDebugBuilds) {
+    using namespace mirelo::budget;
+    const Scope scope(0);
+    charge(100, "something");
+    EXPECT_DEBUG_DEATH(refund(101), "a refund larger than what was charged");
+#ifdef NDEBUG
+    EXPECT_EQ(charged(), 0u);
+#endif
+}
+
+// The host's limit: a decimal byte count with an optional binary suffix.
+TEST(Budget, LimitVariableIsAByteCount) {
+    using mirelo::budget::parse_byte_count;
+    const std::pair<const char*, uint64_t> accepted[] = {
+        {"0", 0},
+        {"1", 1},
+        {"007", 7},
+        {"1073741824", uint64_t{1} << 30},
+        {"512M", 512 * MIB},
+        {"512m", 512 * MIB},
+        {"8G", uint64_t{8} << 30},
+        {"3k", 3 * 1024},
+        {"2T", uint64_t{2} << 40},
+        {"0K", 0},
+        {"18446744073709551615", UINT64_MAX},
+        {"16777215T", uint64_t{16777215} << 40},
+    };
+    for (const auto& [text, bytes] : accepted) {
+        EXPECT_EQ(parse_byte_count(text), std::optional<uint64_t>(bytes)) << text;
+    }
+    const char* const refused[] = {
+        "",     "-1",  "+1",   " 1",   "1 ",  "1.5G", "1,5G", "0x10", "1e9", "1KB", "1KiB", "1P",
+        "1b",   "K",   "G8",   "abc",  "1 G", "18446744073709551616", "16777216T", "99999999999999999999",
+    };
+    for (const char* text : refused) EXPECT_EQ(parse_byte_count(text), std::nullopt) << '"' << text << '"';
+}
+
+// The variable as a call reads it: set to a count, it replaces the rule; 0
+// lifts the limit; unset or empty leaves the rule.
+TEST(Budget, LimitVariableReplacesTheRule) {
+    using mirelo::budget::limit_from_environment;
+    const ChildOutcome outcome = in_child([](int report) {
+        std::string seen;
+        ::unsetenv("MIRELO_MEMORY_LIMIT");
+        seen += limit_from_environment().host_bytes ? "set;" : "rule;";
+        ::setenv("MIRELO_MEMORY_LIMIT", "", 1);
+        seen += limit_from_environment().host_bytes ? "set;" : "rule;";
+        ::setenv("MIRELO_MEMORY_LIMIT", "0", 1);
+        seen += std::to_string(limit_from_environment().host_bytes.value_or(99)) + ";";
+        ::setenv("MIRELO_MEMORY_LIMIT", "2M", 1);
+        const mirelo::budget::Limit limit = limit_from_environment();
+        seen += std::to_string(limit.host_bytes.value_or(99)) + " " + limit.host_text;
+        write_report(report, seen);
+        return 0;
+    });
+    EXPECT_EQ(outcome.report, "rule;rule;0;2097152 2M") << outcome.err;
+}
+
+// A value that is not a byte count stops the call before any file is read:
+// the empty text and one line that quotes the value, escaped like every
+// diagnostic. Never the default in its place.
+TEST(Budget, RefusedLimitVariableStopsTheCallBeforeReading) {
+    TempDir dir;
+    // A project that does not exist: reading it would add a line of its own.
+    const std::string missing = (dir.path() / "missing.xml").string();
+    const std::pair<std::string, std::string> cases[] = {
+        {"-1", "\"-1\""},
+        {"1.5G", "\"1.5G\""},
+        {" 8G", "\" 8G\""},
+        {"8 G", "\"8 G\""},
+        {"64MB", "\"64MB\""},
+        {"18446744073709551616", "\"18446744073709551616\""},
+        {"1\nError: forged", "\"1\\nError: forged\""},
+    };
+    for (const auto& [set, quoted] : cases) {
+        const std::string value = set;  // clang before 16 cannot capture a structured binding
+        const ChildOutcome outcome = in_child([&](int report) {
+            ::setenv("MIRELO_MEMORY_LIMIT", value.c_str(), 1);
+            const CallResult result = call_exported(missing, {example_path("generic_db.xml")});
+            write_report(report, result.null ? "NULL" : "text:" + result.text);
+            return 0;
+        });
+        EXPECT_EQ(outcome.report, "text:") << value;
+        EXPECT_EQ(outcome.err, "Error: fatal: MIRELO_MEMORY_LIMIT is not a byte count: " + quoted + "\n") << value;
+    }
+}
+
 // The JSON text is charged for its block, which grows by half up to 32 MiB
 // and by an eighth beyond: never much more than the text holds.
 TEST(Budget, TextIsChargedForLittleMoreThanItHolds) {
@@ -159,6 +262,25 @@ TEST(Budget, TextIsChargedForLittleMoreThanItHolds) {
 
 // ---------------------------------------------------------------- real projects
 
+// What a project needs: the bytes its call reads and the most the budget
+// counted while it calculated and encoded it under the default rule.
+struct Need {
+    uint64_t read = 0;
+    uint64_t peak = 0;
+};
+
+Need need_of(const ProjectShape& shape) {
+    TempDir dir;
+    const Written input = write_input(dir, realistic(shape));
+    mirelo::Parser parser = mirelo::read_inputs(input.project, input.libraries);
+    const uint64_t read = parser.bytes_read();
+    const mirelo::budget::Scope scope(read);
+    const mirelo::RootNode root = mirelo::calculated_tree(std::move(parser));
+    const mirelo::json::Text json = mirelo::encode_tree(root);
+    EXPECT_FALSE(json.empty());
+    return {read, mirelo::budget::peak()};
+}
+
 // Projects of the example's shape calculate under the real rule, holding at
 // most half their limit and at most half the rule's bytes per input byte
 // (the benchmark runs the same family up to 5,000 elements).
@@ -168,26 +290,94 @@ TEST(Budget, RealisticProjectsCalculateWithinHalfTheirLimit) {
     };
     for (const ProjectShape& shape : shapes) {
         SCOPED_TRACE(describe(shape));
-        TempDir dir;
-        const Written input = write_input(dir, realistic(shape));
-        mirelo::Parser parser = mirelo::read_inputs(input.project, input.libraries);
-        const uint64_t read = parser.bytes_read();
-        const mirelo::budget::Scope scope(read);
-        const mirelo::RootNode root = mirelo::calculated_tree(std::move(parser));
-        const mirelo::json::Text json = mirelo::encode_tree(root);
-        EXPECT_FALSE(json.empty());
-        // The rule written out: max(1 GiB, 16 KiB per byte read).
-        EXPECT_LE(mirelo::budget::peak(), std::max<uint64_t>(1024 * MIB, 16384 * read) / 2);
-        EXPECT_LE(mirelo::budget::peak() / read, 8192u);
+        const Need need = need_of(shape);
+        // The rule written out: max(1 GiB, 64 KiB per byte read).
+        EXPECT_LE(need.peak, std::max<uint64_t>(1024 * MIB, 65536 * need.read) / 2);
+        EXPECT_LE(need.peak / need.read, 8192u);
+    }
+}
+
+// Constructions of 30 products with lifespans of 10 to 15 years over 200
+// years, elements without name and comment: at 250 elements the old rule
+// (16 KiB per byte read) refused it, the default holds it with room. The
+// need per byte read grows towards its bound as elements are added; at
+// this size it is below 20,000.
+TEST(Budget, WideProjectsCalculateUnderTheDefault) {
+    if (SANITIZED) GTEST_SKIP() << "counts what every build counts alike, at a size the sanitizers make slow";
+    ProjectShape shape{250, 200, 30, 1, false};
+    shape.lifespans = Lifespans::Short;
+    SCOPED_TRACE(describe(shape));
+    const Need need = need_of(shape);
+    EXPECT_GT(need.peak, std::max<uint64_t>(1024 * MIB, 16384 * need.read)) << "no longer beyond the old rule";
+    EXPECT_LE(need.peak, std::max<uint64_t>(1024 * MIB, 65536 * need.read) / 2);
+    EXPECT_LE(need.peak / need.read, 20000u);
+}
+
+// The host's own limit: a count stops a call that needs more with a line
+// that names the variable, 0 lets a call calculate that the rule refuses,
+// and a count larger than the rule's limit is used as it stands.
+TEST(Budget, HostLimitStopsOrLiftsTheCall) {
+    const GeneratedInput input = realistic({100, 50, 0, 1});  // needs about 21 MiB
+    TempDir dir;
+    const Written files = write_input(dir, input);
+    const auto call_with = [&](const char* value, mirelo::budget::Rule rule) {
+        return in_child([&](int report) {
+            mirelo::budget::set_rule(rule);
+            ::setenv("MIRELO_MEMORY_LIMIT", value, 1);
+            write_report(report, call_exported(files.project, files.libraries).text);
+            return 0;
+        });
+    };
+    const mirelo::budget::Rule refusing{MIB, 1};  // a test rule that this input does not fit
+    const ChildOutcome reference = call_with("", mirelo::budget::RULE);
+    ASSERT_GT(reference.report.size(), 1000u) << reference.err;
+
+    const ChildOutcome small = call_with("4M", mirelo::budget::RULE);
+    EXPECT_EQ(small.report, "");
+    EXPECT_EQ(line_count(small.err), 1u) << small.err;
+    EXPECT_NE(small.err.find("Error: fatal: result too large: "), std::string::npos) << small.err;
+    EXPECT_NE(small.err.find("(limit 4194304 bytes from MIRELO_MEMORY_LIMIT=4M); set MIRELO_MEMORY_LIMIT to a larger "
+                             "byte count, or 0 for no limit\n"),
+              std::string::npos)
+        << small.err;
+
+    const ChildOutcome refused = call_with("", refusing);
+    EXPECT_EQ(refused.report, "");
+    EXPECT_NE(refused.err.find("; set MIRELO_MEMORY_LIMIT to a larger byte count, or 0 for no limit\n"),
+              std::string::npos)
+        << refused.err;
+    for (const char* value : {"0", "1G"}) {
+        const ChildOutcome lifted = call_with(value, refusing);
+        EXPECT_EQ(lifted.err, "") << value;
+        EXPECT_TRUE(lifted.report == reference.report) << value << ": " << lifted.report.size() << " bytes";
     }
 }
 
 // ---------------------------------------------------------------- what is charged
 
-// The bytes in use on the heap: small blocks and mapped ones.
+// The bytes in use on the heap. With the sanitizers' allocator, the bytes
+// the program asked for (no headers, no rounding): the budget's model of
+// glibc's blocks then counts a little more than that, never less.
 uint64_t heap_in_use() {
+#if MIRELO_TEST_ASAN
+    return __sanitizer_get_current_allocated_bytes();
+#else
     const struct mallinfo2 info = mallinfo2();
     return info.uordblks + info.hblkhd;
+#endif
+}
+
+// The example with a unit text of `bytes` bytes on every production stage:
+// each stage node and each product copies it.
+GeneratedInput with_long_stage_unit(size_t bytes) {
+    GeneratedInput input = example_input();
+    std::string& generic = input.generic;
+    const std::string from = "Stage=\"a1_3\" StageUnit=\"kg\"";
+    const std::string to = "Stage=\"a1_3\" StageUnit=\"" + std::string(bytes, 'k') + "\"";
+    for (size_t at = generic.find(from); at != std::string::npos; at = generic.find(from, at + to.size())) {
+        generic.replace(at, from.size(), to);
+    }
+    return input;
 }
 
 // Small inputs shaped like the amplifying ones below, at sizes that calculate.
@@ -197,6 +387,9 @@ std::vector<std::pair<std::string, GeneratedInput>> amplifying_shapes_that_fit()
     cases.push_back({"the example", example});
     cases.push_back({"a realistic project", realistic({300, 100, 0, 1})});
     cases.push_back({"constructions of 12 products over 200 years", realistic({60, 200, 12, 1})});
+    ProjectShape wide{40, 200, 30, 1, false};
+    wide.lifespans = Lifespans::Short;
+    cases.push_back({"constructions of 30 products, lifespans 10-15, over 200 years", realistic(wide)});
     cases.push_back({"three buildings", realistic({100, 50, 0, 3})});
     cases.push_back(
         {"a period of 2005 years",
@@ -205,18 +398,22 @@ std::vector<std::pair<std::string, GeneratedInput>> amplifying_shapes_that_fit()
                      {example.project, with_links(example.generic, product_links_xml(300, "20"))}});
     cases.push_back(
         {"a 64 KiB Units text on the stage category", {example.project, with_units(example.generic, 64 * 1024)}});
+    cases.push_back({"a 16 KiB unit text on every production stage", with_long_stage_unit(16 * 1024)});
     return cases;
 }
 
-// What the budget counts is within a quarter of the heap the call holds:
-// after the calculation (the tree) and after encoding (tree and text).
+// What the budget counts is within a tenth of the heap the call holds:
+// after the calculation (the tree) and after encoding (tree and text). A
+// charge that is forgotten, or a model of malloc's blocks that leaves out
+// their headers, shows here. Under AddressSanitizer, whose allocator keeps
+// no headers in its count, the charges must cover at least what the call
+// asked for.
 TEST(Budget, ChargesFollowTheHeapTheCallHolds) {
-    if (SANITIZED) GTEST_SKIP() << "the sanitizers' allocator keeps its own books";
     for (const auto& [name, generated] : amplifying_shapes_that_fit()) {
         SCOPED_TRACE(name);
         TempDir dir;
         const Written input = write_input(dir, generated);
-        (void)mirelo::process(input.project, input.libraries, "");  // one-time allocations out of the way
+        (void)mirelo::process(input.project, input.libraries, "", {});  // one-time allocations out of the way
         const uint64_t before = heap_in_use();
         mirelo::Parser parser = mirelo::read_inputs(input.project, input.libraries);
         const mirelo::budget::Scope scope(parser.bytes_read());
@@ -227,8 +424,13 @@ TEST(Budget, ChargesFollowTheHeapTheCallHolds) {
         const double heap = static_cast<double>(heap_in_use() - before);
         const double charged = static_cast<double>(mirelo::budget::charged());
         ASSERT_FALSE(json.empty());
-        EXPECT_NEAR(tree_charged / tree_heap, 1.0, 0.25) << tree_charged << " charged, " << tree_heap << " on the heap";
-        EXPECT_NEAR(charged / heap, 1.0, 0.25) << charged << " charged, " << heap << " on the heap";
+        if (SANITIZED) {
+            EXPECT_GE(tree_charged, tree_heap) << tree_charged << " charged, " << tree_heap << " asked for";
+            EXPECT_GE(charged, heap) << charged << " charged, " << heap << " asked for";
+            continue;
+        }
+        EXPECT_NEAR(tree_charged / tree_heap, 1.0, 0.10) << tree_charged << " charged, " << tree_heap << " on the heap";
+        EXPECT_NEAR(charged / heap, 1.0, 0.10) << charged << " charged, " << heap << " on the heap";
     }
 }
 
@@ -263,28 +465,39 @@ Bounded bounded_call(mirelo::budget::Rule rule, const std::string& project,
     return bounded;
 }
 
-// Each input is under 64 KiB and asks for far more than 1 GiB. Under a rule
-// scaled down so that the tests stay fast, each stops with "result too
-// large" having grown by at most 1.25 x the limit; the limit does not grow
-// with a sparse library file or with one library given many times.
+// Each input is under 16 KiB and asks for far more than 1 GiB: a period of
+// 100,005 years, many buildings that each copy every element, a
+// construction of many products replaced every few years. Under the default
+// rule each stops with "result too large" at 1 GiB, having grown by at most
+// 1.25 GiB; the limit does not grow with a sparse library file or with one
+// library given many times. The sanitizers, which make every allocation
+// slow, stop them at 128 MiB.
 TEST(Budget, AmplifyingInputsStopWithinAQuarterAboveTheLimit) {
-    constexpr mirelo::budget::Rule RULE{128 * MIB, 64};
-    const GeneratedInput example = example_input();
+    const mirelo::budget::Rule rule = SANITIZED ? mirelo::budget::Rule{128 * MIB, 64} : mirelo::budget::RULE;
+    const std::string base_project = read_file(bad_input_path("base_project.xml"));
+    const std::string base_generic = read_file(bad_input_path("base_generic.xml"));
+    const auto period = [](std::string project, std::string_view initial, std::string_view years) {
+        project = replaced(std::move(project), "InitialYear=\"2025\"", "InitialYear=\"" + std::string(initial) + "\"");
+        return replaced(std::move(project), "CalculationTimeSpan=\"50\"",
+                        "CalculationTimeSpan=\"" + std::string(years) + "\"");
+    };
+    const auto with_elements = [](const std::string& project, int count) {
+        return replaced(project, "</Project>", elements_xml(count) + "</Project>");
+    };
+    const auto with_product_links = [](const std::string& generic, int count, std::string_view lifespan) {
+        return replaced(generic, "  <Products ID=\"1\"", product_links_xml(count, lifespan, 1) + "  <Products ID=\"1\"");
+    };
     std::string buildings;
-    for (int i = 2; i <= 180; ++i) {
+    for (int i = 2; i <= 40; ++i) {
         buildings += "<Buildings ID=\"" + std::to_string(i) +
                      "\" OperationID=\"1\" SourceID=\"1\" FloorArea=\"1\" InitialYear=\"2025\" "
                      "CalculationTimeSpan=\"50\"/>\n";
     }
-    const std::string wide_generic = with_links(example.generic, product_links_xml(250, "5"));
-    const std::string wide_project =
-        replaced(replaced(example.project, "</Project>", elements_xml(80) + "</Project>"), "CalculationTimeSpan=\"50\"",
-                 "CalculationTimeSpan=\"200\"");
 
     TempDir dir;
-    const std::string generic = dir.write("generic_db.xml", example.generic);
-    const std::string wide = dir.write("wide_db.xml", wide_generic);
-    const std::string used_widely = dir.write("wide_project.xml", wide_project);
+    const std::string generic = dir.write("generic_db.xml", base_generic);
+    const std::string wide = dir.write("wide_db.xml", with_product_links(base_generic, 80, "2"));
+    const std::string used_widely = dir.write("wide_project.xml", with_elements(period(base_project, "2025", "1005"), 15));
     // A library file of 3 GB that is all hole: not XML from its first byte.
     const std::string sparse = (dir.path() / "sparse.xml").string();
     {
@@ -299,20 +512,20 @@ TEST(Budget, AmplifyingInputsStopWithinAQuarterAboveTheLimit) {
         std::vector<std::string> libraries;
     };
     const std::vector<Case> cases = {
-        {"a period of 100005 years from 4294867290",
-         dir.write("years.xml",
-                   replaced(replaced(replaced(example.project, "InitialYear=\"2025\"", "InitialYear=\"4294867290\""),
-                                     "CalculationTimeSpan=\"50\"", "CalculationTimeSpan=\"100005\""),
-                            "  <!-- Disabled", elements_xml(20, 5) + "  <!-- Disabled")),
-         {generic}},
-        {"180 buildings x 180 elements",
+        {"a period of 100005 years from 4294867290, replaced every 10 years, in 60 elements",
+         dir.write("years.xml", with_elements(period(base_project, "4294867290", "100005"), 60)),
+         {dir.write("decade_db.xml", replaced(base_generic, "Lifespan=\"40\"", "Lifespan=\"10\""))}},
+        {"40 buildings x 40 elements of 21 products over 2005 years",
          dir.write("buildings.xml",
-                   replaced(example.project, "</Project>", buildings + elements_xml(179) + "</Project>")),
-         {generic}},
-        {"one construction of 250 products in 80 elements", used_widely, {wide}},
+                   replaced(with_elements(period(base_project, "2025", "2005"), 40), "  <Operations", buildings + "  <Operations")),
+         {dir.write("twenty_db.xml", with_product_links(base_generic, 20, "5"))}},
+        {"one construction of 81 products in 15 elements", used_widely, {wide}},
         {"the same with a sparse library of 3 GB", used_widely, {wide, sparse}},
         {"the same with its library given 700 times", used_widely, std::vector<std::string>(700, wide)},
     };
+    const std::string limit_text = "(limit " + std::to_string(rule.min_limit) + " bytes: the larger of " +
+                                   std::to_string(rule.min_limit) + " and " + std::to_string(rule.per_input_byte) +
+                                   " x ";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         // What the input holds: each file once, the hole of the sparse one not at all.
@@ -320,15 +533,16 @@ TEST(Budget, AmplifyingInputsStopWithinAQuarterAboveTheLimit) {
         files.erase(sparse);
         uint64_t bytes = read_file(c.project).size();
         for (const std::string& file : files) bytes += read_file(file).size();
-        ASSERT_LT(bytes, 64u * 1024);
-        const Bounded bounded = bounded_call(RULE, c.project, c.libraries);
+        ASSERT_LT(bytes, 16u * 1024);
+        const Bounded bounded = bounded_call(rule, c.project, c.libraries);
         const ChildOutcome& outcome = bounded.outcome;
         ASSERT_TRUE(bounded.grown.has_value()) << "the call did not return: " << outcome.err;
         ASSERT_TRUE(WIFEXITED(outcome.status)) << outcome.err;
         EXPECT_EQ(WEXITSTATUS(outcome.status), 1) << outcome.err;
         EXPECT_NE(outcome.err.find("Error: fatal: result too large: "), std::string::npos) << outcome.err;
+        EXPECT_NE(outcome.err.find(limit_text), std::string::npos) << outcome.err;
         if (!SANITIZED) {
-            EXPECT_LE(*bounded.grown, RULE.min_limit / 4 * 5) << *bounded.grown / MIB << " MiB";
+            EXPECT_LE(*bounded.grown, rule.min_limit / 4 * 5) << *bounded.grown / MIB << " MiB";
         }
     }
 }
