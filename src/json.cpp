@@ -41,9 +41,10 @@ void Text::grow(size_t n) {
     // grows by what it needs only.
     const uint64_t held = capacity_ == 0 ? 0 : budget::block_bytes(capacity_);
     const uint64_t need_more = budget::block_bytes(need) - held;
-    uint64_t granted = budget::grant(need_more, budget::block_bytes(want) - held, "the JSON text");
+    const uint64_t want_more = budget::block_bytes(want) - held;
+    uint64_t granted = budget::grant(need_more, want_more, "the JSON text");
     size_t capacity = want;
-    if (granted < budget::block_bytes(want) - held) {
+    if (granted < want_more) {
         budget::refund(granted - need_more);
         granted = need_more;
         capacity = need;

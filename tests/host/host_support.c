@@ -69,20 +69,26 @@ size_t address_space(void) {
     return strtoull(line, NULL, 10) * (size_t)sysconf(_SC_PAGESIZE);
 }
 
+pid_t fork_with_pipe(int* fd) {
+    int ends[2];
+    if (pipe(ends) != 0) fail("pipe");
+    pid_t pid = fork();
+    if (pid < 0) fail("fork");
+    close(ends[pid == 0 ? 0 : 1]);
+    *fd = ends[pid == 0 ? 1 : 0];
+    return pid;
+}
+
 char* calculate_expected(struct library library, const char* const paths[2], size_t* length) {
-    int out[2];
-    if (pipe(out) != 0) fail("pipe");
-    pid_t child = fork();
-    if (child < 0) fail("fork");
+    int out;
+    pid_t child = fork_with_pipe(&out);
     if (child == 0) {
-        close(out[0]);
         const char* result = library.process(paths[0], paths + 1, 1);
         size_t size = result ? strlen(result) : 0;
-        _exit(size > 0 && write(out[1], result, size) == (ssize_t)size ? 0 : 1);
+        _exit(size > 0 && write(out, result, size) == (ssize_t)size ? 0 : 1);
     }
-    close(out[1]);
-    char* expected = read_all(out[0], length);
-    close(out[0]);
+    char* expected = read_all(out, length);
+    close(out);
     int status;
     if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         fprintf(stderr, "%s: the project does not calculate without a limit\n", host_name);

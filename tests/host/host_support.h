@@ -4,6 +4,7 @@
 #define MIRELO_HOST_SUPPORT_H
 
 #include <stddef.h>
+#include <sys/types.h>
 
 typedef const char* (*process_fn)(const char*, const char* const*, size_t);
 typedef void (*free_fn)(char*);
@@ -31,6 +32,11 @@ char* read_all(int fd, size_t* length);
 
 /* The address space of this process, from /proc/self/statm; 0 if unknown. */
 size_t address_space(void);
+
+/* Forks a child with a pipe to this process: in the child it returns 0 and
+ * *fd is the pipe's write end; here it returns the child's pid and *fd is
+ * the read end. Exits with status 2 when either cannot be had. */
+pid_t fork_with_pipe(int* fd);
 
 /* The result of one call without limits on `paths` (the project, then one
  * library file), calculated in a child so that this process stays as fresh

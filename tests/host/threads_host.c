@@ -208,19 +208,13 @@ static int judge(const struct child* child, int status, int* ended) {
 }
 
 static void start_child(size_t run, struct child* child) {
-    int err[2];
-    if (pipe(err) != 0) fail("pipe");
-    pid_t pid = fork();
-    if (pid < 0) fail("fork");
-    if (pid == 0) {
-        close(err[0]);
-        run_child(run, err[1]);
-    }
-    close(err[1]);
+    int err;
+    pid_t pid = fork_with_pipe(&err);
+    if (pid == 0) run_child(run, err);
     memset(child, 0, sizeof *child);
     child->pid = pid;
     child->run = run;
-    child->err = err[0];
+    child->err = err;
 }
 
 /* Reads what the child wrote; true at the end of its standard error. */
