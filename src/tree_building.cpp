@@ -12,8 +12,8 @@ BuildingNode::BuildingNode(Building datamodel)
 }
 
 Status BuildingNode::calculate() {
-    // A period without an end stops the call before anything is calculated.
-    (void)tree::last_year_of_period(datamodel);
+    // A period outside the 32-bit years stops the call before anything is calculated.
+    tree::check_period(datamodel);
     operation_child.calculate(datamodel);
     return all_elements_child.calculate(datamodel);
 }

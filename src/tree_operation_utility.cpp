@@ -12,6 +12,7 @@
 #include "shared_error.hpp"
 #include "tree_constants.hpp"
 #include "tree_dump.hpp"
+#include "tree_walk.hpp"
 
 namespace mirelo {
 
@@ -39,14 +40,6 @@ double indicator_value(const OperationDataPointNode& dp, std::string_view ind_ke
     return *value;
 }
 
-// The last year of the period as the energy walk counts it, in the 32-bit
-// arithmetic of the calculation's years: for a period that crosses the end
-// of the range it wraps to a year early in the range. (The end-of-life
-// stages use tree::last_year_of_period, which stays at the range's end.)
-uint32_t wrapped_last_year(const Building& bld) {
-    return bld.initial_year + bld.calculation_timespan - 1;
-}
-
 uint64_t length(YearRange range) { return range.to > range.from ? range.to - range.from : 0; }
 
 // The years of every walk of one utility, clipped to the period: before the
@@ -66,9 +59,11 @@ struct Walks {
     }
 };
 
+// The building's period has passed tree::check_period: its last year and the
+// end of its tail are 32-bit years.
 Walks plan_walks(const budget::Vector<OperationDataPointNode>& points, const Building& bld) {
-    const uint32_t last_year = wrapped_last_year(bld);
-    const uint32_t tail_end = bld.initial_year + bld.calculation_timespan + 1;
+    const uint32_t last_year = tree::last_year_of_period(bld);
+    const uint64_t tail_end = uint64_t{bld.initial_year} + bld.calculation_timespan + 1;
     Walks walks;
     walks.head = clip_to_period({bld.initial_year, points.front().datamodel.year}, last_year);
     walks.between.reserve(points.size() - 1);
@@ -139,7 +134,7 @@ Status OperationUtilityNode::calculate(const Building& bld, const Operation& opr
 void OperationUtilityNode::calculate_at_data_point(const Building& bld, const Operation& /*opr*/,
                                                    const OperationDataPointNode& dp, uint32_t cur_year,
                                                    double usage_multiplier, TreeResultStage& rs) const {
-    if (cur_year > wrapped_last_year(bld)) return;
+    if (cur_year > tree::last_year_of_period(bld)) return;
     if (dp.children.size() != 1) fatal("assertion failed: dp.children.len() == 1");
     for (std::string_view ind_key : INDICATORS) {
         const double x = indicator_value(dp, ind_key);
@@ -151,7 +146,7 @@ void OperationUtilityNode::calculate_between_data_points(const Building& bld, co
                                                          const OperationDataPointNode& dp1,
                                                          const OperationDataPointNode& dp2, uint32_t cur_year,
                                                          double usage_multiplier, TreeResultStage& rs) const {
-    if (cur_year > wrapped_last_year(bld)) return;
+    if (cur_year > tree::last_year_of_period(bld)) return;
     if (dp1.children.size() != 1) fatal("assertion failed: dp1.children.len() == 1");
     if (dp2.children.size() != 1) fatal("assertion failed: dp2.children.len() == 1");
     const uint32_t done = cur_year - dp1.datamodel.year;

@@ -1,9 +1,7 @@
 #include "tree_stage.hpp"
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
-#include <limits>
 
 #include "datamodel_building.hpp"
 #include "datamodel_element.hpp"
@@ -83,12 +81,11 @@ Status StageNode::calculate(const Building& bld, const Element& elm, const Const
         calc_replacements = timespan < unreplaced ? 0 : (timespan - unreplaced) / lifespan;
 
         const bool replaced = elm.amount >= 0 && calc_replacements != 0;
-        // Counted in 64 bits so that no year wraps around; none past the
-        // 32-bit range is stored.
+        // The period fits the 32-bit years (tree::check_period), and so does
+        // its last replacement year. The walk counts in 64 bits, so that the
+        // step past that year cannot wrap around.
         const uint64_t first_year = bld.initial_year;
-        const uint64_t last_year =
-            replaced ? std::min<uint64_t>(first_year + (timespan - unreplaced), std::numeric_limits<uint32_t>::max())
-                     : 0;
+        const uint64_t last_year = replaced ? first_year + (timespan - unreplaced) : 0;
         const size_t count = replaced && last_year >= first_year + lifespan ? (last_year - first_year) / lifespan : 0;
         if (count > MAX_YEARLY_VALUES) {
             fatal("calculation period too long: " + std::to_string(count) + " replacements of product link " +

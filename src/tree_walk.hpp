@@ -2,7 +2,6 @@
 // children in order, and adding their results into their parent's.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -14,18 +13,34 @@
 
 namespace mirelo::tree {
 
-// The last year of the building's calculation period, initial year + time
-// span - 1, in which the end-of-life stages fall. Beyond the 32-bit range
-// it stays at the range's end instead of wrapping around. An initial year
-// of 0 with a time span of 0 would put it before the building exists (in
-// 32-bit arithmetic, at the end of the range): such a period has no end,
-// and the call stops with "calculation period too long".
-inline uint32_t last_year_of_period(const Building& bld) {
+// The largest sum of initial year and time span a period may have. Its last
+// year is initial year + time span - 1, and the energy walk runs up to the
+// end of its tail, initial year + time span + 1 (not included); both must
+// be 32-bit years.
+inline constexpr uint64_t LAST_PERIOD_END = std::numeric_limits<uint32_t>::max() - 1;
+
+// The one rule on a building's calculation period, checked once per building
+// before anything of it is calculated: its years stay inside the 32-bit
+// range, so that no bound computed from them wraps around to the start of
+// the range. A time span of 0 ends the period in the year before it starts,
+// which from year 0 would be no year at all. Such a period stops the call
+// with "calculation period too long: ...".
+inline void check_period(const Building& bld) {
     if (bld.initial_year == 0 && bld.calculation_timespan == 0) {
         fatal("calculation period too long: initial year 0 with time span 0 leaves the period without an end");
     }
-    const uint64_t last = uint64_t{bld.initial_year} + bld.calculation_timespan - 1;
-    return static_cast<uint32_t>(std::min<uint64_t>(last, std::numeric_limits<uint32_t>::max()));
+    if (uint64_t{bld.initial_year} + bld.calculation_timespan > LAST_PERIOD_END) {
+        fatal("calculation period too long: initial year " + std::to_string(bld.initial_year) + " with time span " +
+              std::to_string(bld.calculation_timespan) + " leaves the 32-bit years (initial year + time span " +
+              "must be at most " + std::to_string(LAST_PERIOD_END) + ")");
+    }
+}
+
+// The last year of the calculation period of a building that passed
+// check_period, in which the end-of-life stages fall: initial year + time
+// span - 1, the year before the initial year when the time span is 0.
+inline uint32_t last_year_of_period(const Building& bld) {
+    return bld.initial_year + bld.calculation_timespan - 1;
 }
 
 // Calculates each child in order; the first error ends the walk and is returned.

@@ -466,9 +466,9 @@ Bounded bounded_call(mirelo::budget::Rule rule, const std::string& project,
 }
 
 // Each input is under 16 KiB and asks for far more than 1 GiB: a period of
-// 100,005 years, many buildings that each copy every element, a
-// construction of many products replaced every few years. Under the default
-// rule each stops with "result too large" at 1 GiB, having grown by at most
+// 9,000 years with yearly replacements, many buildings that each copy every
+// element, a construction of many products replaced every few years. Under
+// the default rule each stops with "result too large" at 1 GiB, having grown by at most
 // 1.25 GiB; the limit does not grow with a sparse library file or with one
 // library given many times. The sanitizers, which make every allocation
 // slow, stop them at 128 MiB.
@@ -512,9 +512,9 @@ TEST(Budget, AmplifyingInputsStopWithinAQuarterAboveTheLimit) {
         std::vector<std::string> libraries;
     };
     const std::vector<Case> cases = {
-        {"a period of 100005 years from 4294867290, replaced every 10 years, in 60 elements",
-         dir.write("years.xml", with_elements(period(base_project, "4294867290", "100005"), 60)),
-         {dir.write("decade_db.xml", replaced(base_generic, "Lifespan=\"40\"", "Lifespan=\"10\""))}},
+        {"a period of 9000 years, replaced every year, in 60 elements",
+         dir.write("years.xml", with_elements(period(base_project, "2025", "9000"), 60)),
+         {dir.write("yearly_db.xml", replaced(base_generic, "Lifespan=\"40\"", "Lifespan=\"1\""))}},
         {"40 buildings x 40 elements of 21 products over 2005 years",
          dir.write("buildings.xml",
                    replaced(with_elements(period(base_project, "2025", "2005"), 40), "  <Operations", buildings + "  <Operations")),

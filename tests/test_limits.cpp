@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "child.hpp"
@@ -176,46 +178,78 @@ TEST(LimitsTest, DataPointsInTheLastYearOfTheRangeStayOutsideThePeriod) {
     EXPECT_LT(bounded.max_rss_mb, megabytes_allowed(256));
 }
 
-// The base project calculated from `initial_year` over `timespan` years.
-Bounded run_bounded_over(const TempDir& dir, std::string_view initial_year, std::string_view timespan) {
-    const std::string generic = dir.write("generic.xml", read_file(bad_input_path("base_generic.xml")));
+// The base project calculated from `initial_year` over `timespan` years,
+// its elements kept or not, with its scenario's two data points moved to
+// `point_years` when given.
+Bounded run_bounded_over(const TempDir& dir, std::string_view initial_year, std::string_view timespan,
+                         bool elements = true, std::pair<std::string_view, std::string_view> point_years = {}) {
+    std::string generic = read_file(bad_input_path("base_generic.xml"));
+    if (!point_years.first.empty()) {
+        generic = replaced(generic, "Year=\"2020\"", "Year=\"" + std::string(point_years.first) + "\"");
+        generic = replaced(generic, "Year=\"2030\"", "Year=\"" + std::string(point_years.second) + "\"");
+    }
     std::string project = read_file(bad_input_path("base_project.xml"));
     project = replaced(project, "InitialYear=\"2025\"", "InitialYear=\"" + std::string(initial_year) + "\"");
     project = replaced(project, "CalculationTimeSpan=\"50\"", "CalculationTimeSpan=\"" + std::string(timespan) + "\"");
-    return run_bounded(dir, dir.write("project.xml", project), {generic}, seconds_allowed(10));
-}
-
-TEST(LimitsTest, CalculationPeriodCrossingTheEndOfTheRangeEndsCleanly) {
-    TempDir dir;
-    const Bounded bounded = run_bounded_over(dir, "4294967290", "20");
-    ASSERT_TRUE(bounded.finished) << "stopped after " << bounded.seconds << " s";
-    ASSERT_FALSE(bounded.null_result);
-    if (bounded.text.empty()) {
-        // A clear error: one diagnostic line.
-        EXPECT_EQ(line_count(bounded.err), 1u) << bounded.err;
-    } else {
-        EXPECT_EQ(bounded.err, "");
-        // No year wraps around to the start of the range: every stored year
-        // lies between the initial year and the end of the range.
-        for (uint64_t year : result_years(bounded.text)) {
-            EXPECT_TRUE(year >= 4294967290u || year == 9999) << year;
-            if (!(year >= 4294967290u || year == 9999)) break;
+    if (!elements) {
+        for (const char* element : {"  <Elements ID=\"1\"", "  <Elements ID=\"2\""}) {
+            const size_t at = project.find(element);
+            project.erase(at, project.find('\n', at) + 1 - at);
         }
     }
-    EXPECT_LT(bounded.max_rss_mb, megabytes_allowed(256));
+    return run_bounded(dir, dir.write("project.xml", project), {dir.write("generic.xml", generic)},
+                       seconds_allowed(10));
 }
 
-// Initial year 0 with a time span of 0: the last year of the period, 0 - 1,
-// lies before the building exists. The call stops with one line before it
-// calculates anything, whatever the building holds.
-TEST(LimitsTest, PeriodWithoutAnEndStopsTheCall) {
+// A period whose years would leave the 32-bit range (its last year, or the
+// end of the energy walk's tail two years later, past 4294967295), or that
+// has no years from year 0, stops the call with one line before it
+// calculates anything, with elements or without; no year wraps around to
+// the start of the range, where data points could be taken for years of
+// the period. The latest period inside the range calculates with every year
+// where it belongs.
+TEST(LimitsTest, PeriodOutsideThe32BitYearsStopsTheCall) {
+    const struct {
+        const char* name;
+        std::string_view initial_year;
+        std::string_view timespan;
+        std::pair<std::string_view, std::string_view> point_years;
+    } stopping[] = {
+        {"no years from year 0", "0", "0", {}},
+        {"the last year past the range", "4294967290", "20", {}},
+        {"data points in the years a wrapped period reaches", "4294967290", "10", {"0", "6"}},
+        {"the tail's end one past the range", "4294967285", "10", {"4294967280", "4294967290"}},
+    };
     TempDir dir;
-    const Bounded bounded = run_bounded_over(dir, "0", "0");
-    ASSERT_TRUE(bounded.finished) << "stopped after " << bounded.seconds << " s";
-    ASSERT_FALSE(bounded.null_result);
-    EXPECT_EQ(bounded.text, "");
-    EXPECT_EQ(line_count(bounded.err), 1u) << bounded.err;
-    EXPECT_EQ(bounded.err.rfind("Error: fatal: calculation period too long: ", 0), 0u) << bounded.err;
+    for (const auto& c : stopping) {
+        for (const bool elements : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (elements ? "" : ", no elements"));
+            const Bounded bounded = run_bounded_over(dir, c.initial_year, c.timespan, elements, c.point_years);
+            ASSERT_TRUE(bounded.finished) << "stopped after " << bounded.seconds << " s";
+            ASSERT_FALSE(bounded.null_result);
+            EXPECT_EQ(bounded.text, "");
+            EXPECT_EQ(line_count(bounded.err), 1u) << bounded.err;
+            EXPECT_EQ(bounded.err.rfind("Error: fatal: calculation period too long: initial year " +
+                                            std::string(c.initial_year) + " with time span " +
+                                            std::string(c.timespan) + " ",
+                                        0),
+                      0u)
+                << bounded.err;
+        }
+    }
+
+    const Bounded latest = run_bounded_over(dir, "4294967284", "10", true, {"4294967280", "4294967290"});
+    ASSERT_TRUE(latest.finished) << "stopped after " << latest.seconds << " s";
+    ASSERT_FALSE(latest.text.empty()) << latest.err;
+    EXPECT_EQ(latest.err, "");
+    const std::vector<uint64_t> years = result_years(latest.text);
+    for (uint64_t year : {4294967280ull, 4294967284ull, 4294967293ull}) {
+        EXPECT_NE(std::find(years.begin(), years.end(), year), years.end()) << year;
+    }
+    for (uint64_t year : years) {
+        EXPECT_TRUE((year >= 4294967280u && year <= 4294967293u) || year == 9999) << year;
+        if (!((year >= 4294967280u && year <= 4294967293u) || year == 9999)) break;
+    }
 }
 
 }  // namespace

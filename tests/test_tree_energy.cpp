@@ -103,8 +103,10 @@ TEST(OperationUtilityCalculation, YearlyValuesFollowDataPoints) {
          {{2020, 1.0}, {2021, 3.0}, {2022, 3.0}, {9999, 7.0}}},
         {"period reaching the total's year", 9998, 2, 1.0, {{9998, 1.0}}, {{9998, 1.0}, {9999, 2.0}}},
         {"empty period", 2020, 0, 1.0, {{2020, 1.0}}, {}},
-        {"period wrapping to the end of the range", 0, 0, 1.0, {{3, 1.0}, {5, 3.0}},
-         {{0, 1.0}, {1, 1.0}, {2, 1.0}, {3, 1.0}, {4, 2.0}, {9999, 6.0}}},
+        {"the latest period a building may have", 4294967284u, 10, 1.0, {{4294967290u, 1.0}, {kMaxYear, 6.0}},
+         {{4294967284u, 1.0}, {4294967285u, 1.0}, {4294967286u, 1.0}, {4294967287u, 1.0}, {4294967288u, 1.0},
+          {4294967289u, 1.0}, {4294967290u, 1.0}, {4294967291u, 2.0}, {4294967292u, 3.0}, {4294967293u, 4.0},
+          {9999, 16.0}}},
         {"point at the last year of the range", 2020, 2, 1.0, {{kMaxYear, 1.0}},
          {{2020, 1.0}, {2021, 1.0}, {9999, 2.0}}},
         {"two points at the last year of the range", 4294967290u, 3, 1.0, {{kMaxYear, 2.0}, {kMaxYear, 4.0}},
@@ -242,7 +244,7 @@ TEST(OperationUtilityCalculation, DataPointWithoutOneGroupStopsInsideThePeriodOn
 
 TEST(OperationUtilityCalculation, BetweenFactorUsesWrappingDifferences) {
     const OperationUtilityNode node = make_utility(true, {});
-    const Building bld = make_building(0, 0, 1.0);  // no upper bound
+    const Building bld = make_building(0, 4294967294u, 1.0);  // the longest period a building may have
     const OperationDataPointNode dp1 = make_point(10, 1.0);
     const OperationDataPointNode dp2 = make_point(14, 5.0);
     TreeResultStage rs("b6");
@@ -315,6 +317,48 @@ TEST(BuildingNodeCalculation, SumsBothBranches) {
     EXPECT_EQ(years_of(b.results, "sum", "gwp").at(2030), 7.0);
     EXPECT_EQ(b.results.weight, 3.0);
     EXPECT_FALSE(b.results.demo_weight.has_value());
+}
+
+// A period whose years leave the 32-bit range stops the building before
+// anything of it is calculated, whatever its branches hold: no year may
+// wrap around to the start of the range (data points there would otherwise
+// be taken for years of the period).
+TEST(BuildingNodeCalculation, PeriodOutsideThe32BitYearsStopsBeforeAnythingIsCalculated) {
+    const struct {
+        const char* name;
+        uint32_t initial_year;
+        uint32_t timespan;
+        bool stops;
+    } cases[] = {
+        {"no years from year 0", 0, 0, true},
+        {"last year and tail past the range", 4294967290u, 10, true},
+        {"the tail's end one past the range", 4294967285u, 10, true},
+        {"from year 1 over the whole range", 1, 4294967294u, true},
+        {"the latest period", 4294967284u, 10, false},
+        {"the longest period", 0, 4294967294u, false},
+        {"no years from year 1", 1, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.stops) {
+            BuildingNode b(make_building(c.initial_year, c.timespan, 1.0));
+            EXPECT_FALSE(b.calculate().has_value());
+            continue;
+        }
+        for (const bool with_energy : {false, true}) {
+            BuildingNode b(make_building(c.initial_year, c.timespan, 1.0));
+            if (with_energy) {
+                // Data points in the years a wrapped period would reach.
+                b.operation_child.add_child(make_utility(true, {{0, 1.0}, {2, 2.0}, {4, 3.0}, {6, 4.0}}));
+            }
+            const FatalStop stop = testing::stop_of([&] { (void)b.calculate(); });
+            EXPECT_EQ(stop.message().rfind("calculation period too long: ", 0), 0u) << stop.message();
+            for (const OperationUtilityNode& utility : b.operation_child.children) {
+                EXPECT_TRUE(utility.results.stages.empty());
+                EXPECT_EQ(utility.calc_usage_multiplier, 0.0);
+            }
+        }
+    }
 }
 
 TEST(EnergyNodesPrint, WritesLinesWithDepthPrefixes) {
@@ -474,13 +518,13 @@ TEST(EnergyNodesJson, BuildingAndOperationNodesEncodeTheirMembersInOrder) {
                               json_of(b.datamodel) + R"(,"results":)" + empty_results + "}");
 }
 
-TEST(OperationUtilityCalculation, UnboundedPeriodWithFarDataPointIsRefusedNotWalked) {
-    // Initial year 0 with a time span of 0 leaves the period without an upper
-    // bound; a data point at the top of the range would ask for four billion
-    // yearly values. The call must end quickly with a clear stop instead.
+TEST(OperationUtilityCalculation, LongestPeriodWithFarDataPointIsRefusedNotWalked) {
+    // The longest period a building may have runs from year 0 to near the top
+    // of the range; a data point at the top would ask for four billion yearly
+    // values. The call must end quickly with a clear stop instead.
     OperationUtilityNode node = make_utility(true, {{4294967295u, 1.0}});
     try {
-        (void)node.calculate(make_building(0, 0, 1.0), make_operation(1.0, 0.0));
+        (void)node.calculate(make_building(0, 4294967294u, 1.0), make_operation(1.0, 0.0));
         FAIL() << "expected a fatal stop";
     } catch (const FatalStop& stop) {
         EXPECT_NE(stop.message().find("calculation period too long"), std::string::npos);
