@@ -248,12 +248,10 @@ json::Text safe_process(const std::string& project_xml_path, const std::vector<s
         print_stderr_line("Error: fatal: could not start the worker thread: ", os_error_text(rc));
         return json::Text();
     }
-    // The worker uses `job` on this stack: a cancellation of the calling
-    // thread must not unwind it before the worker has ended.
-    int old_state;
-    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &old_state);
+    // The worker uses `job` on this stack. The join is a cancellation point:
+    // the caller runs this with cancellation disabled (the C entry does), so
+    // that a cancellation cannot unwind the stack before the worker ends.
     pthread_join(worker, nullptr);
-    pthread_setcancelstate(old_state, nullptr);
     return std::move(job.result);
 }
 
@@ -285,19 +283,6 @@ bool accept_utf8_path(std::string_view path, const char* what) noexcept {
 
 namespace {
 
-// Disables cancellation of the calling thread while it lives, then restores
-// the state the thread had.
-class CancellationHeld {
-public:
-    CancellationHeld() noexcept { pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &before_); }
-    ~CancellationHeld() { pthread_setcancelstate(before_, nullptr); }
-    CancellationHeld(const CancellationHeld&) = delete;
-    CancellationHeld& operator=(const CancellationHeld&) = delete;
-
-private:
-    int before_ = PTHREAD_CANCEL_ENABLE;
-};
-
 // Stands in for the empty result when not even its one byte can be
 // allocated; free_string recognises it and leaves it alone.
 const char EMPTY_FALLBACK[1] = {'\0'};
@@ -310,19 +295,10 @@ const char* empty_result() {
     return text;
 }
 
-}  // namespace
-
-extern "C" MIRELO_EXPORT const char* process_xml_file_to_json(const char* input_xml_path,
-                                                              const char* const* library_xml_paths,
-                                                              size_t library_xml_paths_length) {
+// The call, with cancellation of the calling thread disabled.
+const char* run_call(const char* input_xml_path, const char* const* library_xml_paths,
+                     size_t library_xml_paths_length) noexcept {
     using mirelo::print_stderr_line;
-    // A cancellation of the host's thread inside the call would unwind
-    // through code that cannot let it pass (a diagnostic line is written
-    // with writev, a cancellation point) and through the wait for the
-    // worker, which uses this stack. So the call runs with cancellation
-    // disabled; one requested meanwhile takes effect at the host's next
-    // cancellation point after the call returns.
-    const CancellationHeld held;
     // Refused arguments are told apart without allocating: only they give NULL.
     if (input_xml_path == nullptr) {
         print_stderr_line("Error: input_xml_path is null");
@@ -362,6 +338,43 @@ extern "C" MIRELO_EXPORT const char* process_xml_file_to_json(const char* input_
         mirelo::report_current_exception();
     }
     return empty_result();
+}
+
+// Releases a result that never reaches the host: the calling thread was
+// cancelled on its way out of the call.
+class ReleasedUnlessKept {
+public:
+    explicit ReleasedUnlessKept(const char* result) noexcept : result_(result) {}
+    ~ReleasedUnlessKept() { free_string(const_cast<char*>(result_)); }
+    ReleasedUnlessKept(const ReleasedUnlessKept&) = delete;
+    ReleasedUnlessKept& operator=(const ReleasedUnlessKept&) = delete;
+    const char* keep() noexcept { return std::exchange(result_, nullptr); }
+
+private:
+    const char* result_;
+};
+
+}  // namespace
+
+extern "C" MIRELO_EXPORT const char* process_xml_file_to_json(const char* input_xml_path,
+                                                              const char* const* library_xml_paths,
+                                                              size_t library_xml_paths_length) {
+    // A cancellation of the host's thread inside the call would unwind
+    // through code that cannot let it pass (a diagnostic line is written
+    // with writev, a cancellation point) and through the wait for the
+    // worker, which uses this stack. So the call runs with cancellation
+    // disabled, in this one place; a request made meanwhile takes effect at
+    // the host's next cancellation point after the call returns.
+    int host_state = PTHREAD_CANCEL_ENABLE;
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &host_state);
+    ReleasedUnlessKept result(run_call(input_xml_path, library_xml_paths, library_xml_paths_length));
+    // Giving the thread back its state is not a cancellation point, unless
+    // the host enabled asynchronous cancellation, which the call does not
+    // support (it is not async-cancel-safe): then a pending request acts
+    // here and unwinds the thread, as it would on any cancellation, and the
+    // result the host will never see is released on the way.
+    pthread_setcancelstate(host_state, nullptr);
+    return result.keep();
 }
 
 extern "C" MIRELO_EXPORT void free_string(char* p) {

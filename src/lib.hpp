@@ -41,7 +41,9 @@ json::Text process(const std::string& project_xml_path, const std::vector<std::s
 // the worker ended in a fatal stop (or anything else escaped it, memory
 // running out included); the reason goes to standard error as one line. The
 // thread blocks SIGPIPE, so that a closed standard output is a failed
-// write, not the end of the host.
+// write, not the end of the host. The wait for the worker is a
+// cancellation point: call it with cancellation of the calling thread
+// disabled, as the C entry does.
 json::Text safe_process(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths,
                         const std::string& output_path);
 
