@@ -217,7 +217,7 @@ long own_max_rss_kib() {
 // Child mode: one whole call, nothing else.
 int child_whole_call(const std::string& dir) {
     const Inputs in = inputs_in(dir);
-    const mirelo::json::Text json = mirelo::process(in.project, in.libraries(), std::string());
+    const mirelo::json::Text json = mirelo::process(in.project, in.libraries(), std::string(), {});
     std::printf("%zu\n", json.size());
     return json.empty() ? 1 : 0;
 }
@@ -458,7 +458,7 @@ Measurement measure(const Inputs& in, int rounds, const ChildRuns& children) {
                 &m.phase_rss_kib[2], &m.phase_rss_kib[3]);
 
     // A first call warms the caches and gives the reference output.
-    const std::string reference = mirelo::process(in.project, in.libraries(), std::string()).str();
+    const std::string reference = mirelo::process(in.project, in.libraries(), std::string(), {}).str();
     m.output_bytes = reference.size();
     std::string copy_target(reference.size(), '\0');  // touched once, so the copy floor has no page faults
 
@@ -467,7 +467,7 @@ Measurement measure(const Inputs& in, int rounds, const ChildRuns& children) {
     for (int round = 0; round < rounds; ++round) {
         {
             Stopwatch sw;
-            const mirelo::json::Text json = mirelo::process(in.project, in.libraries(), std::string());
+            const mirelo::json::Text json = mirelo::process(in.project, in.libraries(), std::string(), {});
             whole.push_back(sw.lap());
             if (json.view() != reference) m.warnings.push_back("two whole calls gave different texts");
         }

@@ -200,6 +200,15 @@ RootNode calculated_tree(const std::string& project_xml_path, const std::vector<
     return calculated_tree(read_inputs(project_xml_path, library_xml_paths));
 }
 
+Calculation::Calculation(budget::Limit limit, const std::string& project_xml_path,
+                         const std::vector<std::string>& library_xml_paths)
+    : Calculation(std::move(limit), read_inputs(project_xml_path, library_xml_paths)) {}
+
+// Reading holds memory in proportion to what it reads; the tree may hold
+// what the limit allows, by default for those bytes.
+Calculation::Calculation(budget::Limit limit, Parser parser)
+    : scope_(parser.bytes_read(), std::move(limit)), root_(calculated_tree(std::move(parser))) {}
+
 json::Text encode_tree(const RootNode& root) {
     auto encoded = json::encode(root);
     if (!encoded) fatal("JSON encoding failed: " + std::string(json::error_name(encoded.error())));
@@ -208,12 +217,8 @@ json::Text encode_tree(const RootNode& root) {
 
 json::Text process(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths,
                    const std::string& output_path, budget::Limit limit) {
-    Parser parser = read_inputs(project_xml_path, library_xml_paths);
-    // Reading holds memory in proportion to what it reads; the tree and the
-    // text may hold what the limit allows, by default for those bytes.
-    budget::Scope budget(parser.bytes_read(), std::move(limit));
-    RootNode root = calculated_tree(std::move(parser));
-    json::Text json = encode_tree(root);
+    const Calculation calculation(std::move(limit), project_xml_path, library_xml_paths);
+    json::Text json = encode_tree(calculation.root());
     if (!output_path.empty()) write_payload_to_file(json.view(), output_path);
     return json;
 }

@@ -21,22 +21,48 @@ RootNode build_tree(Parser parser);
 // the results up its tree. A product error is written to standard error as
 // one "Error: " line; a root without buildings is a fatal stop.
 void calculate_first_building(RootNode& root);
-// The whole road up to the calculated tree, as `process` takes it: from the
-// tables read, or from the files (the inspection dumps start here).
+// The tree built from the tables read and calculated, without a memory
+// limit of its own: from the tables, or from the files.
 RootNode calculated_tree(Parser parser);
 RootNode calculated_tree(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths);
+
+// The road every calculation takes, the JSON of `process` and the
+// inspection dumps alike, from the memory limit to the calculated tree:
+// given the limit, it reads the files and checks the tables, then builds
+// and calculates the tree under that limit (budget.hpp), the limit's rule
+// taking the bytes read. What the holder makes of the tree while it lives
+// (the JSON text, a dump) is charged to the same limit. A limit cannot be
+// had without reading it first, so a limit that is not a byte count stops
+// a call before any file is read.
+class Calculation {
+public:
+    Calculation(budget::Limit limit, const std::string& project_xml_path,
+                const std::vector<std::string>& library_xml_paths);
+    Calculation(const Calculation&) = delete;
+    Calculation& operator=(const Calculation&) = delete;
+
+    const RootNode& root() const { return root_; }
+
+private:
+    Calculation(budget::Limit limit, Parser parser);
+
+    // Declared first: the tree's charges are given back before it ends.
+    budget::Scope scope_;
+    RootNode root_;
+};
 // The compact JSON document of the tree; an encoder error is a fatal stop.
 json::Text encode_tree(const RootNode& root);
 
 // The pipeline: the JSON text of the calculated tree, also written to
 // `output_path` when that is not empty. Fatal stops propagate as FatalStop.
 // Once the files are read, the call holds at most `limit` (budget.hpp) of
-// tree and text: by default what the rule allows for the bytes read.
+// tree and text; `{}` is the default rule on the bytes read.
 json::Text process(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths,
-                   const std::string& output_path, budget::Limit limit = budget::limit_from_environment());
+                   const std::string& output_path, budget::Limit limit);
 
-// Reads the memory limit from the environment (MIRELO_MEMORY_LIMIT), then
-// runs `process` on a new thread with a 2 MiB stack and waits for it.
+// Reads the memory limit the host set (budget::limit_from_environment) on
+// the calling thread, then runs `process` on a new thread with a 2 MiB
+// stack and waits for it.
 // Returns its text, or the empty text when the limit is not a byte count or
 // the worker ended in a fatal stop (or anything else escaped it, memory
 // running out included); the reason goes to standard error as one line. The

@@ -250,6 +250,16 @@ void print_skipping_line(std::string_view name, std::string_view value) {
     write_stdout({{"Skipping: ", false}, {name, true}, {" = \"", false}, {value, true}, {"\"\n", false}}, true);
 }
 
+std::string escaped_text(std::string_view text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    emit_escaped(text, [&escaped](std::string_view piece) {
+        escaped += piece;
+        return true;
+    });
+    return escaped;
+}
+
 std::string skipping_text(std::string_view name, std::string_view value) {
     std::string text;
     text.reserve(16 + name.size() + value.size());

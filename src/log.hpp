@@ -7,6 +7,7 @@
 // only the print_* functions below write there.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace mirelo {
@@ -55,6 +56,10 @@ void print_stdout_line(std::string_view line);
 // writes `prefix` and `text` as one line.
 void print_stderr_line(std::string_view line);
 void print_stderr_line(std::string_view prefix, std::string_view text);
+
+// `text` escaped as the diagnostic lines escape what they quote, for a
+// caller that writes such a text itself.
+std::string escaped_text(std::string_view text);
 
 // The "Skipping: " text of an attribute that a record type does not know,
 // as log records carry it: Skipping: name = "value"

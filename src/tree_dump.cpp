@@ -33,8 +33,9 @@ std::unique_ptr<std::ofstream> create_output_file(const std::string& output_path
 }
 
 std::unique_ptr<XmlWriter> create_xml_writer(std::ofstream& output_file) {
+    errno = 0;
     output_file << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    if (!output_file) fatal("failed writing the XML declaration");
+    if (!output_file) fatal(failure_text("failed writing the XML declaration", errno));
     return std::make_unique<XmlWriter>(output_file);
 }
 
@@ -45,8 +46,9 @@ void write_xml_dump(const RootNode& root, const std::string& output_path) {
     // The writer refers to the file: it goes first, then the file is
     // closed, which flushes what is left and reports a failed write.
     writer.reset();
+    errno = 0;
     file->close();
-    if (file->fail()) fatal("failed writing " + output_path);
+    if (file->fail()) fatal(failure_text("failed writing " + output_path, errno));
 }
 
 void check_node_write(const XmlStatus& status, std::string_view element) {

@@ -1,5 +1,9 @@
 #include "xml_writer.hpp"
 
+#include <cerrno>
+
+#include "shared_error.hpp"
+
 namespace mirelo {
 
 void XmlWriter::escape_attribute(std::string& out, std::string_view value) {
@@ -27,9 +31,20 @@ void XmlWriter::escape_characters(std::string& out, std::string_view text) {
 
 XmlStatus XmlWriter::flush(const std::string& text) {
     if (!out_) return std::string("no output stream");
+    errno = 0;
     out_->write(text.data(), static_cast<std::streamsize>(text.size()));
-    if (!*out_) return std::string("write to the XML output failed");
-    return std::nullopt;
+    if (*out_) return std::nullopt;
+    // A failed stream fails every later write without reaching the system,
+    // and some failures are ignored by the caller: the reason of the first
+    // is the one to give.
+    if (!write_error_) write_error_ = errno;
+    return failure_text("write to the XML output failed", *write_error_);
+}
+
+std::string failure_text(std::string_view what, int err) {
+    std::string text(what);
+    if (err != 0) text += ": " + os_error_text(err);
+    return text;
 }
 
 XmlStatus XmlWriter::start_element(std::string_view name, std::span<const XmlAttr> attributes) {

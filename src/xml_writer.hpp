@@ -48,6 +48,12 @@ private:
     XmlStatus flush(const std::string& text);
     std::ostream* out_ = nullptr;
     std::string buffer_;
+    std::optional<int> write_error_;  // the errno of the first failed write
 };
+
+// `what`, followed by the system's reason `err` (an errno value) unless it
+// is 0: a stream keeps no reason of its own, so the errno a failed stream
+// operation left is passed, after clearing errno before it.
+std::string failure_text(std::string_view what, int err);
 
 }  // namespace mirelo

@@ -138,7 +138,7 @@ TEST(JsonDocument, SmallProjectIsWrittenByteForByte) {
         R"("owner":"","typefield":"","floor_area":120.0,"gross_area":0.0,"building_lifespan":0,"initial_year":2020,)"
         R"("calculation_timespan":1,"description":"","report_purpose":"","report_building_elements":""},)"
         R"("results":{"node_type":"Results","stages":{},"weight":null,"demo_weight":null}}]})";
-    EXPECT_EQ(process(project, {generic}, ""), expected);
+    EXPECT_EQ(process(project, {generic}, "", {}), expected);
 }
 
 }  // namespace

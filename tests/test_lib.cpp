@@ -258,11 +258,11 @@ TEST(ProcessTest, SuccessfulRunSumsUpToTheBuilding) {
 TEST(ProcessTest, OutputFileGetsExactlyTheReturnedBytes) {
     Inputs in(project(), generic_db(GOOD_STAGES));
     std::string out_path = in.dir.write("out.json", std::string(100000, 'x'));  // longer: must be truncated
-    std::string json = process(in.project_path, in.libraries, out_path).str();
+    std::string json = process(in.project_path, in.libraries, out_path, {}).str();
     ASSERT_FALSE(json.empty());
     EXPECT_EQ(read_file(out_path), json);
 
-    std::string again = process(in.project_path, in.libraries, "").str();
+    std::string again = process(in.project_path, in.libraries, "", {}).str();
     EXPECT_EQ(again, json);
     size_t entries = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(in.dir.path())) ++entries;

@@ -279,7 +279,7 @@ TEST(ExportedCall, ExampleTextKeepsItsBytes) {
     const std::string_view json(text);
     EXPECT_EQ(json.size(), 1212640u);
     EXPECT_EQ(fingerprint(json), EXAMPLE_FINGERPRINT);
-    EXPECT_EQ(json, mirelo::process(project, {generic}, "").view());
+    EXPECT_EQ(json, mirelo::process(project, {generic}, "", {}).view());
     free_string(const_cast<char*>(text));
 }
 

@@ -44,8 +44,14 @@ constexpr int EXIT_STOPPED = 1;
 constexpr int EXIT_REFUSED = 2;
 constexpr int EXIT_USAGE = 64;
 
+// The name the tool was started under, as the first word of its messages
+// and in its usage. Escaped like every diagnostic, so that a name cannot
+// forge a line of its own.
+std::string program;
+
 // False when the text could not be written.
-bool usage(std::FILE* stream, const char* argv0) {
+bool usage(std::FILE* stream) {
+    const char* name = program.c_str();
     return std::fprintf(stream,
                         "usage: %s [--dump-text] [--dump-xml FILE] PROJECT.xml [LIBRARY.xml ...]\n"
                         "       %s --help | --version\n"
@@ -57,26 +63,25 @@ bool usage(std::FILE* stream, const char* argv0) {
                         "environment:\n"
                         "  MIRELO_MEMORY_LIMIT  the most memory the calculation may hold, in bytes or with\n"
                         "                       K, M, G or T (512M, 8G); 0: no limit; unset: the larger of\n"
-                        "                       1 GiB and %llu x the bytes read from the input files\n",
-                        argv0, argv0, static_cast<unsigned long long>(mirelo::budget::BYTES_PER_INPUT_BYTE)) >= 0;
+                        "                       %llu bytes and %llu x the bytes read from the input files\n",
+                        name, name, static_cast<unsigned long long>(mirelo::budget::MIN_LIMIT),
+                        static_cast<unsigned long long>(mirelo::budget::BYTES_PER_INPUT_BYTE)) >= 0;
 }
 
 // A usage error: what was wrong, then the usage, both on standard error.
-// The problem may quote an argument, so it is escaped as every diagnostic
-// line is: an argument cannot forge a line of its own.
-int bad_usage(const char* argv0, const std::string& problem) {
-    mirelo::print_stderr_line(std::string(argv0) + ": ", problem);
-    usage(stderr, argv0);
+int bad_usage(const std::string& problem) {
+    mirelo::print_stderr_line(program + ": ", problem);
+    usage(stderr);
     return EXIT_USAGE;
 }
 
 // Flushes standard output once `written` says the writes before went well.
-// A failure is named on standard error, "mirelo-calc: writing the WHAT: "
-// and the reason, and is the status of an output not written.
+// A failure is named on standard error, "<program>: writing the WHAT: " and
+// the system's reason, and is the status of an output not written.
 int flushed(bool written, const char* what) {
     if (written && std::fflush(stdout) == 0) return 0;
     const int err = errno;
-    std::fprintf(stderr, "mirelo-calc: writing the %s: %s\n", what, std::strerror(err));
+    mirelo::print_stderr_line(program + ": writing the " + what + ": ", mirelo::os_error_text(err));
     return EXIT_STOPPED;
 }
 
@@ -105,19 +110,16 @@ int run_dumps(const std::string& project, const std::vector<std::string>& librar
         if (!mirelo::accept_utf8_path(path, "library_xml_paths")) return EXIT_REFUSED;
     }
     try {
-        // The same memory limit as the JSON road's, read before any file.
-        mirelo::budget::Limit limit = mirelo::budget::limit_from_environment();
-        mirelo::Parser parser = mirelo::read_inputs(project, libraries);
-        const mirelo::budget::Scope budget(parser.bytes_read(), std::move(limit));
-        mirelo::RootNode root = mirelo::calculated_tree(std::move(parser));
+        // The same road as the exported call's, under the limit the host set.
+        const mirelo::Calculation calculation(mirelo::budget::limit_from_environment(), project, libraries);
         if (dump_text) {
-            root.print(0, true);
+            calculation.root().print(0, true);
             if (std::fflush(stdout) != 0) {
                 const int err = errno;
                 mirelo::fatal("failed printing to stdout: " + mirelo::os_error_text(err));
             }
         }
-        if (dump_xml) mirelo::tree::write_xml_dump(root, *dump_xml);
+        if (dump_xml) mirelo::tree::write_xml_dump(calculation.root(), *dump_xml);
         return 0;
     } catch (...) {
         mirelo::report_current_exception();
@@ -131,6 +133,7 @@ int main(int argc, char** argv) {
     // A reader that has gone makes a write fail with EPIPE, reported like
     // every other failed write, instead of ending the tool without a word.
     std::signal(SIGPIPE, SIG_IGN);
+    program = mirelo::escaped_text(argc > 0 && argv[0] != nullptr ? argv[0] : "mirelo-calc");
     bool dump_text = false;
     std::optional<std::string> dump_xml;
     std::vector<std::string> files;
@@ -139,10 +142,10 @@ int main(int argc, char** argv) {
         if (arg == "--dump-text") {
             dump_text = true;
         } else if (arg == "--dump-xml") {
-            if (i + 1 >= argc) return bad_usage(argv[0], "option '--dump-xml' needs a file name");
+            if (i + 1 >= argc) return bad_usage("option '--dump-xml' needs a file name");
             dump_xml = argv[++i];
         } else if (arg == "-h" || arg == "--help") {
-            return flushed(usage(stdout, argv[0]), "usage");
+            return flushed(usage(stdout), "usage");
         } else if (arg == "--version") {
             return flushed(std::printf("mirelo %d.%d.%d\n", MIRELO_VERSION_MAJOR, MIRELO_VERSION_MINOR,
                                        MIRELO_VERSION_PATCH) >= 0,
@@ -150,12 +153,12 @@ int main(int argc, char** argv) {
         } else if (arg == "--") {
             for (++i; i < argc; ++i) files.emplace_back(argv[i]);
         } else if (arg.size() > 1 && arg[0] == '-') {
-            return bad_usage(argv[0], "unknown option '" + arg + "'");
+            return bad_usage("unknown option '" + arg + "'");
         } else {
             files.push_back(std::move(arg));
         }
     }
-    if (files.empty()) return bad_usage(argv[0], "no project file given");
+    if (files.empty()) return bad_usage("no project file given");
     std::string project = files.front();
     std::vector<std::string> libraries(files.begin() + 1, files.end());
     if (dump_text || dump_xml) return run_dumps(project, libraries, dump_text, dump_xml);
