@@ -118,9 +118,12 @@ uint64_t grant(uint64_t need, uint64_t want, std::string_view what);
 
 // The heap a block of `n` bytes takes from glibc's malloc on a 64-bit
 // machine: the size with its header, in 16-byte steps, at least 32; a block
-// large enough to be mapped on its own takes whole pages. Small blocks are
-// most of a tree (a text of 20 bytes takes 32), so counting their headers is
-// what keeps the account close to the real heap.
+// of 128 KiB or more (glibc's first mmap threshold) is counted as mapped on
+// its own, in whole pages with a 16-byte header. glibc raises the threshold
+// as mapped blocks are freed, up to 32 MiB: a block below that may then come
+// from the heap instead, for less than a page more or less than counted
+// here. Small blocks are most of a tree (a text of 20 bytes takes 32), so
+// counting their headers is what keeps the account close to the real heap.
 constexpr uint64_t block_bytes(uint64_t n) {
     constexpr uint64_t MMAP_THRESHOLD = 128 * 1024;
     constexpr uint64_t PAGE = 4096;

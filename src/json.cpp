@@ -26,12 +26,12 @@ void Text::grow(size_t n) {
     constexpr size_t first_capacity = 256;
     const size_t need = size_ + n + 1;  // and the NUL
     if (need <= size_) throw std::bad_alloc();  // the sum wrapped around
-    // Growing by half keeps the number of steps small. A block above 32 MiB
-    // is always mapped on its own (glibc's mmap threshold rises no higher)
-    // and moved by the kernel without a copy, so it grows by an eighth: the
-    // memory budget is charged for a little more than the text holds, not
-    // for half as much again. Below that, small steps would leave holes in
-    // the heap.
+    // Growing by half keeps the number of steps small. A block of 32 MiB or
+    // more is always mapped on its own (glibc's mmap threshold rises no
+    // higher) and moved by the kernel without a copy, so it grows by an
+    // eighth: the memory budget is charged for a little more than the text
+    // holds, not for half as much again. Below that, small steps would leave
+    // holes in the heap.
     constexpr size_t mapped_capacity = size_t{32} << 20;
     const size_t step = capacity_ < mapped_capacity ? capacity_ / 2 : capacity_ / 8;
     const size_t want = std::max({need, capacity_ + step, first_capacity});

@@ -1,5 +1,6 @@
-// Shared steps of the inner node types' calculation walks: calculating the
-// children in order, and adding their results into their parent's.
+// Shared steps of the calculation walks: the rule on the building's
+// calculation period and its last year, calculating the children in order,
+// and adding their results into their parent's.
 #pragma once
 
 #include <cstdint>
