@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# Installs a built mirelo into a temporary prefix and builds and runs the C
-# host tests/consumer/consumer.c against it three ways, as a host project
-# would. The first two run the README's own commands, taken from the blocks
-# marked for this script, so that a README command that does not work fails
-# here; only the prefix and the library directory under it are this
-# script's. Each consumer must compute the example.
-#   - install: `cmake --install` of BUILD_DIR;
+# Builds mirelo (Release, library and tool, no tests) in a work directory of
+# its own, installs it into a prefix there and builds and runs the C host
+# tests/consumer/consumer.c against it three ways, as a host project would.
+# The first two run the README's own commands, taken from the blocks marked
+# for this script, so that a README command that does not work fails here;
+# they run from a directory of the work directory whose `build` is that
+# build, so that what they write (the install manifest, the pkg-config host)
+# stays there: a build tree of the checkout is neither used nor changed.
+# Only the prefix and the library directory under it are this script's.
+# Each consumer must compute the example.
+#   - install: `cmake --install` of that build;
 #   - find_package: the host built against the installation, installed, and
 #     run from its installed place (its run path must find the library) and
 #     from its build tree;
@@ -13,40 +17,47 @@
 #   - add_subdirectory of the source tree, built here in Debug: mirelo then
 #     builds no tool and the host's install installs nothing of mirelo.
 #
-#   .ci/consumer.sh BUILD_DIR [WORK_DIR]   BUILD_DIR: a configured and built
-#                                          tree; WORK_DIR default: a fresh
+#   .ci/consumer.sh [WORK_DIR]             WORK_DIR: where everything is
+#                                          built and written, default a fresh
 #                                          temporary directory
-#   MIRELO_WERROR=ON .ci/consumer.sh ...   warnings as errors in the
-#                                          add_subdirectory build
+#   CC=clang-14 CXX=clang++-14 .ci/consumer.sh   another compiler
+#   MIRELO_WERROR=ON .ci/consumer.sh ...   warnings as errors in its builds
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
 root=$PWD
 
-if [[ $# -lt 1 || ! -f "$1/CMakeCache.txt" ]]; then
-  echo "usage: $0 BUILD_DIR [WORK_DIR]  (BUILD_DIR: a configured and built mirelo)" >&2
+# A configured build tree is not a work directory: the script writes into
+# its work directory, and must leave a build tree as it found it.
+if [[ $# -gt 1 || ( $# -eq 1 && -f "$1/CMakeCache.txt" ) ]]; then
+  echo "usage: $0 [WORK_DIR]  (WORK_DIR: not a build tree; the script builds mirelo itself)" >&2
   exit 2
 fi
-installed_from=$(cd "$1" && pwd)
 source .ci/build_dir.sh
-use_build_dir consumer "${2:-}"
+use_build_dir consumer "${1:-}"
 work=$build
 # A library found through LD_LIBRARY_PATH would hide a missing run path.
 unset LD_LIBRARY_PATH
 
-cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$installed_from/CMakeCache.txt"; }
+echo "-- build"
+# Any prefix but /usr, for which mirelo.pc names the system's directories
+# instead of finding its place.
+installed_from=$work/build
+cmake -S "$root" -B "$installed_from" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr/local \
+  -DMIRELO_BUILD_TESTS=OFF -DMIRELO_WERROR="${MIRELO_WERROR:-OFF}"
+cmake --build "$installed_from"
+
 # The library directory is GNUInstallDirs' choice: lib, lib64 or lib/<multiarch>.
-libdir_name=$(cache_value CMAKE_INSTALL_LIBDIR)
-if [[ -z $libdir_name || $libdir_name == /* || $(cache_value CMAKE_INSTALL_PREFIX) =~ ^/usr/*$ ]]; then
-  echo "consumer.sh: $installed_from installs into fixed system directories (prefix /usr or an absolute" \
-    "library directory), which its mirelo.pc names; configure it with another CMAKE_INSTALL_PREFIX" >&2
-  exit 2
+libdir_name=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$installed_from/CMakeCache.txt")
+if [[ -z $libdir_name || $libdir_name == /* ]]; then
+  echo "consumer.sh: the build installs its library into an absolute directory, '$libdir_name'" >&2
+  exit 1
 fi
 export prefix=$work/prefix
 export libdir=$prefix/$libdir_name
 example=("$root/examples/project.xml" "$root/examples/generic_db.xml")
 
-# The README's commands run from a checkout whose `build` is BUILD_DIR.
+# The README's commands run from a checkout whose `build` is the build above.
 checkout=$work/checkout
 rm -rf "$checkout" "$prefix"
 mkdir -p "$checkout"

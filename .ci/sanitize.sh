@@ -16,6 +16,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 source .ci/build_dir.sh
+source .ci/tests_ran.sh
 use_build_dir sanitize "${1:-}"
 
 # Reports abort the test program; leaks are reported at its exit. A report
@@ -30,4 +31,5 @@ cmake -S . -B "$build" -G Ninja -DMIRELO_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithD
   -DMIRELO_WERROR="${MIRELO_WERROR:-OFF}"
 cmake --build "$build"
 ctest --test-dir "$build" --output-on-failure --no-tests=error --timeout 600 \
-  -j "${CTEST_PARALLEL_LEVEL:-${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}}"
+  -j "${CTEST_PARALLEL_LEVEL:-${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}}" | tee "$build/ctest.log"
+require_tests_ran "$build/ctest.log"

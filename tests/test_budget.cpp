@@ -26,7 +26,9 @@
 #endif
 #endif
 #if MIRELO_TEST_ASAN
-#include <sanitizer/allocator_interface.h>
+// The sanitizers' runtime (clang's and gcc's alike) provides it; only clang
+// ships the header that declares it.
+extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
 #endif
 
 #include "budget.hpp"
