@@ -10,6 +10,7 @@
 #include <string_view>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "child.hpp"
@@ -29,7 +30,32 @@ using testing::read_file;
 using testing::replaced;
 using testing::TempDir;
 
+// Every character a diagnostic line escapes, with its escape.
+constexpr std::pair<char, std::string_view> ESCAPED[] = {
+    {'\x00', "\\u0000"}, {'\x01', "\\u0001"}, {'\x02', "\\u0002"}, {'\x03', "\\u0003"}, {'\x04', "\\u0004"},
+    {'\x05', "\\u0005"}, {'\x06', "\\u0006"}, {'\x07', "\\u0007"}, {'\x08', "\\u0008"}, {'\n', "\\n"},
+    {'\x0b', "\\u000b"}, {'\x0c', "\\u000c"}, {'\r', "\\r"},       {'\x0e', "\\u000e"}, {'\x0f', "\\u000f"},
+    {'\x10', "\\u0010"}, {'\x11', "\\u0011"}, {'\x12', "\\u0012"}, {'\x13', "\\u0013"}, {'\x14', "\\u0014"},
+    {'\x15', "\\u0015"}, {'\x16', "\\u0016"}, {'\x17', "\\u0017"}, {'\x18', "\\u0018"}, {'\x19', "\\u0019"},
+    {'\x1a', "\\u001a"}, {'\x1b', "\\u001b"}, {'\x1c', "\\u001c"}, {'\x1d', "\\u001d"}, {'\x1e', "\\u001e"},
+    {'\x1f', "\\u001f"}, {'\x7f', "\\u007f"},
+};
+
 TEST(DiagnosticLines, ControlCharactersAreEscapedAndEverythingElseKept) {
+    std::string escaped_set;
+    std::string escapes;
+    std::string between_kept = "<";
+    std::string escapes_between_kept = "<";
+    for (const auto& [c, escape] : ESCAPED) {
+        escaped_set += c;
+        escapes += escape;
+        (between_kept += c) += '>';
+        (escapes_between_kept += escape) += '>';
+    }
+    std::string kept = "\t";
+    for (int c = 0x20; c <= 0xff; ++c) {
+        if (c != 0x7f) kept += static_cast<char>(c);
+    }
     const struct {
         const char* label;
         std::string text;
@@ -37,9 +63,9 @@ TEST(DiagnosticLines, ControlCharactersAreEscapedAndEverythingElseKept) {
     } cases[] = {
         {"line feed", "x\nError: forged", "x\\nError: forged"},
         {"carriage return", "a\r\nb", "a\\r\\nb"},
-        {"other C0 controls", std::string("\0\x01\x08\x0b\x0c\x1b[31m\x1f", 11),
-         "\\u0000\\u0001\\u0008\\u000b\\u000c\\u001b[31m\\u001f"},
-        {"delete", "a\x7f", "a\\u007f"},
+        {"every escaped character", escaped_set, escapes},
+        {"every escaped character between kept bytes", between_kept, escapes_between_kept},
+        {"every byte that is kept: tab, backslash, 0x20 to 0x7e, 0x80 to 0xff", kept, kept},
         {"tab and backslash stay", "a\tb\\nc\\u000a", "a\tb\\nc\\u000a"},
         {"other bytes stay", "caf\xC3\xA9 \xC2\x85 \xFF \x80", "caf\xC3\xA9 \xC2\x85 \xFF \x80"},
         {"more escapes than one write holds", std::string(300, '\n') + "end", [] {
