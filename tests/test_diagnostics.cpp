@@ -5,11 +5,12 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <latch>
+#include <map>
 #include <string>
 #include <string_view>
 #include <thread>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -22,6 +23,7 @@ namespace mirelo {
 namespace {
 
 using testing::capture_fd;
+using testing::capture_writes;
 using testing::ChildOutcome;
 using testing::CapturingLogger;
 using testing::example_path;
@@ -84,44 +86,57 @@ TEST(DiagnosticLines, ControlCharactersAreEscapedAndEverythingElseKept) {
     }
 }
 
-// Threads writing at once never tear each other's lines, even lines with
-// more escapes than fit in one gathering of pieces.
+// Every line goes out in one write call, so that threads writing at once
+// never tear each other's lines, even lines with more escapes than fit in
+// one gathering of pieces. The stream is captured write by write, so a line
+// written in two calls shows on every run.
 TEST(DiagnosticLines, ConcurrentLinesArriveWhole) {
     constexpr int THREADS = 16;
     constexpr int LINES = 100;
+    const std::string feeds(100, '\n');
     std::string escaped_feeds;
     for (int i = 0; i < 100; ++i) escaped_feeds += "\\n";
-    std::unordered_map<std::string, int> thread_of_line;
-    for (int t = 0; t < THREADS; ++t) {
-        thread_of_line["Error: thread " + std::to_string(t) + " \"" + escaped_feeds + "\""] = t;
-    }
-
-    const std::string err = capture_fd(2, [] {
-        std::latch start(THREADS);
-        std::vector<std::thread> threads;
+    const struct {
+        const char* label;
+        int fd;
+        // Writes the i-th line of thread t, and the line as it must arrive.
+        std::function<void(int t, int i)> write;
+        std::function<std::string(int t, int i)> line;
+    } streams[] = {
+        {"standard error", 2,
+         [&](int t, int) { print_stderr_line("Error: ", "thread " + std::to_string(t) + " \"" + feeds + "\""); },
+         [&](int t, int) { return "Error: thread " + std::to_string(t) + " \"" + escaped_feeds + "\"\n"; }},
+    };
+    for (const auto& stream : streams) {
+        SCOPED_TRACE(stream.label);
+        std::map<std::string, int> expected;
         for (int t = 0; t < THREADS; ++t) {
-            threads.emplace_back([t, &start] {
-                const std::string text = "thread " + std::to_string(t) + " \"" + std::string(100, '\n') + "\"";
-                start.arrive_and_wait();
-                for (int i = 0; i < LINES; ++i) print_stderr_line("Error: ", text);
-            });
+            for (int i = 0; i < LINES; ++i) ++expected[stream.line(t, i)];
         }
-        for (std::thread& thread : threads) thread.join();
-    });
-
-    std::vector<int> whole(THREADS, 0);
-    size_t torn = 0;
-    std::string first_torn;
-    for (const std::string& line : lines_of(err)) {
-        const auto found = thread_of_line.find(line);
-        if (found != thread_of_line.end()) {
-            ++whole[found->second];
-        } else if (torn++ == 0) {
-            first_torn = line;
+        const std::vector<std::string> records = capture_writes(stream.fd, [&stream] {
+            std::latch start(THREADS);
+            std::vector<std::thread> threads;
+            for (int t = 0; t < THREADS; ++t) {
+                threads.emplace_back([t, &start, &stream] {
+                    start.arrive_and_wait();
+                    for (int i = 0; i < LINES; ++i) stream.write(t, i);
+                });
+            }
+            for (std::thread& thread : threads) thread.join();
+        });
+        std::map<std::string, int> arrived;
+        size_t torn = 0;
+        std::string first_torn;
+        for (const std::string& record : records) {
+            if (expected.count(record) != 0) {
+                ++arrived[record];
+            } else if (torn++ == 0) {
+                first_torn = record.substr(0, 200);
+            }
         }
+        EXPECT_EQ(torn, 0u) << records.size() << " writes, the first not a whole line: " << first_torn;
+        EXPECT_TRUE(arrived == expected) << records.size() << " writes";
     }
-    EXPECT_EQ(torn, 0u) << "first torn line: " << first_torn;
-    EXPECT_EQ(whole, std::vector<int>(THREADS, LINES));
 }
 
 // A line whose escaped text cannot be given a buffer, memory having run
