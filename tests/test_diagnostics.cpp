@@ -2,8 +2,10 @@
 // they quote, on standard error ("Error: ") and standard output ("Skipping: ").
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <latch>
@@ -87,15 +89,17 @@ TEST(DiagnosticLines, ControlCharactersAreEscapedAndEverythingElseKept) {
 }
 
 // Every line goes out in one write call, so that threads writing at once
-// never tear each other's lines, even lines with more escapes than fit in
-// one gathering of pieces. The stream is captured write by write, so a line
-// written in two calls shows on every run.
+// never tear each other's lines: lines with more escapes than fit in one
+// gathering of pieces, and Skipping lines longer than a stdio buffer. The
+// streams are captured write by write, so a line written in two calls shows
+// on every run.
 TEST(DiagnosticLines, ConcurrentLinesArriveWhole) {
     constexpr int THREADS = 16;
     constexpr int LINES = 100;
     const std::string feeds(100, '\n');
     std::string escaped_feeds;
     for (int i = 0; i < 100; ++i) escaped_feeds += "\\n";
+    const std::string long_value(10000, 'v');
     const struct {
         const char* label;
         int fd;
@@ -106,6 +110,12 @@ TEST(DiagnosticLines, ConcurrentLinesArriveWhole) {
         {"standard error", 2,
          [&](int t, int) { print_stderr_line("Error: ", "thread " + std::to_string(t) + " \"" + feeds + "\""); },
          [&](int t, int) { return "Error: thread " + std::to_string(t) + " \"" + escaped_feeds + "\"\n"; }},
+        {"standard output", 1,
+         [&](int t, int i) { print_skipping_line("thread " + std::to_string(t), i % 2 == 0 ? feeds : long_value); },
+         [&](int t, int i) {
+             return "Skipping: thread " + std::to_string(t) + " = \"" + (i % 2 == 0 ? escaped_feeds : long_value) +
+                    "\"\n";
+         }},
     };
     for (const auto& stream : streams) {
         SCOPED_TRACE(stream.label);
@@ -139,45 +149,92 @@ TEST(DiagnosticLines, ConcurrentLinesArriveWhole) {
     }
 }
 
+// A Skipping line takes its place after what the host wrote to the stream
+// before it, and reaches a stream without a file descriptor through its
+// buffer.
+TEST(DiagnosticLines, SkippingLineFollowsWhatTheStreamHolds) {
+    EXPECT_EQ(capture_writes(1,
+                             [] {
+                                 std::fputs("the host's own text, ", stdout);
+                                 print_skipping_line("name", "a\nb");
+                             }),
+              (std::vector<std::string>{"the host's own text, ", "Skipping: name = \"a\\nb\"\n"}));
+
+    char* text = nullptr;
+    size_t size = 0;
+    std::FILE* const memory = open_memstream(&text, &size);
+    ASSERT_NE(memory, nullptr);
+    std::FILE* const real = stdout;
+    stdout = memory;
+    try {
+        print_skipping_line("name", "a\nb");
+    } catch (const FatalStop& stop) {
+        ADD_FAILURE() << stop.what();
+    }
+    stdout = real;
+    std::fclose(memory);
+    EXPECT_EQ(std::string(text, size), "Skipping: name = \"a\\nb\"\n");
+    std::free(text);
+}
+
 // A line whose escaped text cannot be given a buffer, memory having run
-// out, still arrives whole and in order, in several writes.
+// out, still arrives whole and in order, in several writes: on standard
+// error, and a Skipping line on standard output (sent to the same file).
 TEST(DiagnosticLines, LongLineArrivesWholeWhenMemoryRunsOut) {
     if (testing::SANITIZED) GTEST_SKIP() << "an address-space limit cannot be set under sanitizers";
     constexpr size_t CONTROLS = 8 * testing::MIB;
     const std::string text(CONTROLS, '\x01');
     constexpr int NO_LIMIT = 3;
     constexpr int BUFFER_STILL_FITS = 4;
-    const ChildOutcome outcome = testing::in_child([&text](int report) {
-        if (!testing::limit_address_space(testing::MIB)) return NO_LIMIT;
-        // The escaped line is six times the text: it must not fit. The
-        // pointer is kept in a volatile, or the compiler may drop the pair of
-        // calls and take the allocation for granted.
-        void* volatile buffer = std::malloc(6 * CONTROLS);
-        if (buffer != nullptr) {
-            std::free(buffer);
-            return BUFFER_STILL_FITS;
+    const struct {
+        const char* label;
+        std::function<void()> write;
+        std::string before;
+        std::string after;
+    } cases[] = {
+        {"standard error", [&text] { print_stderr_line("Error: ", text); }, "Error: ", "\n"},
+        {"standard output",
+         [&text] {
+             ::dup2(STDERR_FILENO, STDOUT_FILENO);
+             print_skipping_line("name", text);
+         },
+         "Skipping: name = \"", "\"\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const ChildOutcome outcome = testing::in_child([&c](int report) {
+            if (!testing::limit_address_space(testing::MIB)) return NO_LIMIT;
+            // The escaped line is six times the text: it must not fit. The
+            // pointer is kept in a volatile, or the compiler may drop the pair
+            // of calls and take the allocation for granted.
+            void* volatile buffer = std::malloc(6 * CONTROLS);
+            if (buffer != nullptr) {
+                std::free(buffer);
+                return BUFFER_STILL_FITS;
+            }
+            c.write();
+            testing::report_returned(report);
+            return 0;
+        });
+        ASSERT_TRUE(WIFEXITED(outcome.status)) << outcome.status;
+        ASSERT_NE(WEXITSTATUS(outcome.status), NO_LIMIT) << "the address-space limit could not be set";
+        // Memory this process's heap already holds, from other tests run
+        // before in it, needs no new address space. ctest runs each test in a
+        // process of its own.
+        if (WEXITSTATUS(outcome.status) == BUFFER_STILL_FITS) {
+            GTEST_SKIP() << "this process's heap has room for the line: run the test alone";
         }
-        print_stderr_line("Error: ", text);
-        testing::report_returned(report);
-        return 0;
-    });
-    ASSERT_TRUE(WIFEXITED(outcome.status)) << outcome.status;
-    ASSERT_NE(WEXITSTATUS(outcome.status), NO_LIMIT) << "the address-space limit could not be set";
-    // Memory this process's heap already holds, from other tests run
-    // before in it, needs no new address space. ctest runs each test in a
-    // process of its own.
-    if (WEXITSTATUS(outcome.status) == BUFFER_STILL_FITS) {
-        GTEST_SKIP() << "this process's heap has room for the line: run the test alone";
+        ASSERT_TRUE(testing::returned_detail(outcome).has_value()) << outcome.err.substr(0, 200);
+        std::string expected = c.before;
+        expected.reserve(expected.size() + 6 * CONTROLS + c.after.size());
+        for (size_t i = 0; i < CONTROLS; ++i) expected += "\\u0001";
+        expected += c.after;
+        // Compared without printing megabytes of text on a failure.
+        const auto differs =
+            std::mismatch(outcome.err.begin(), outcome.err.end(), expected.begin(), expected.end()).first;
+        EXPECT_TRUE(outcome.err == expected) << outcome.err.size() << " bytes of " << expected.size()
+                                             << ", the first difference at byte " << (differs - outcome.err.begin());
     }
-    ASSERT_TRUE(testing::returned_detail(outcome).has_value());
-    std::string expected = "Error: ";
-    expected.reserve(expected.size() + 6 * CONTROLS + 1);
-    for (size_t i = 0; i < CONTROLS; ++i) expected += "\\u0001";
-    expected += '\n';
-    // Compared without printing megabytes of text on a failure.
-    const auto differs = std::mismatch(outcome.err.begin(), outcome.err.end(), expected.begin(), expected.end()).first;
-    EXPECT_TRUE(outcome.err == expected) << outcome.err.size() << " bytes of " << expected.size()
-                                         << ", the first difference at byte " << (differs - outcome.err.begin());
 }
 
 // The escaping happens where lines are written: the texts handed to a
