@@ -260,6 +260,20 @@ TEST(Budget, TextIsChargedForLittleMoreThanItHolds) {
     }
 }
 
+// When the block the text wants does not fit the limit but the one it needs
+// does, the text grows by what it needs only and is charged for that block
+// alone: 100 bytes and the NUL take a block of 112 bytes, where the first
+// block it wants (256 bytes) takes 272; a byte more still fits in 112.
+TEST(Budget, TextGrowsByWhatItNeedsWhenTheWantedBlockDoesNotFit) {
+    const mirelo::budget::Scope scope(0, mirelo::budget::Limit{200, "200"});
+    mirelo::json::Text text;
+    text.append(std::string(100, 't'));
+    EXPECT_EQ(mirelo::budget::charged(), 112u);
+    text.push_back('u');
+    EXPECT_EQ(mirelo::budget::charged(), 112u);
+    EXPECT_EQ(text.view(), std::string(100, 't') + "u");
+}
+
 // ---------------------------------------------------------------- real projects
 
 // What a project needs: the bytes its call reads and the most the budget
