@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cassert>
+#include <cstdio>
 #include <cstdlib>
 
 #include "shared_error.hpp"
@@ -105,8 +105,14 @@ void charge(uint64_t bytes, std::string_view what) { (void)grant(bytes, bytes, w
 
 void refund(uint64_t bytes) noexcept {
     if (current == nullptr) return;
+#ifdef MIRELO_CHECK_BUDGET
     // Giving back more than was charged means a charge was forgotten.
-    assert(bytes <= current->used && "a refund larger than what was charged");
+    if (bytes > current->used) {
+        std::fprintf(stderr, "mirelo: a refund larger than what was charged: %llu bytes, %llu charged\n",
+                     static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(current->used));
+        std::abort();
+    }
+#endif
     current->used -= std::min(current->used, bytes);
 }
 

@@ -89,30 +89,23 @@ bool emit_escaped(std::string_view text, Emit&& emit) {
     return run == text.size() || emit(text.substr(run));
 }
 
-// Writes `parts` to standard output under one lock of the stream, so that
-// lines of concurrent calls never interleave, escaping those marked so, and
-// flushes it when asked. A failure is the fatal stop
-// "failed printing to stdout: " and the error.
-struct StdoutPart {
+// A part of a line: a text written as it stands, or one that may quote
+// input and is escaped.
+struct LinePart {
     std::string_view text;
     bool escaped;
 };
+using LineParts = std::initializer_list<LinePart>;
 
-void write_stdout(std::initializer_list<StdoutPart> parts, bool flush) {
-    std::FILE* out = stdout;
-    const auto put = [out](std::string_view piece) {
-        return std::fwrite(piece.data(), 1, piece.size(), out) == piece.size();
-    };
-    flockfile(out);
-    bool written = true;
-    for (const StdoutPart& part : parts) {
-        if (!written) break;
-        written = part.escaped ? emit_escaped(part.text, put) : part.text.empty() || put(part.text);
+// Hands the pieces of the line of `parts` to `emit`; stops at, and returns,
+// the first false that `emit` gives.
+template <class Emit>
+bool emit_line(LineParts parts, Emit&& emit) {
+    for (const LinePart& part : parts) {
+        const bool going_on = part.escaped ? emit_escaped(part.text, emit) : part.text.empty() || emit(part.text);
+        if (!going_on) return false;
     }
-    if (written && flush) written = std::fflush(out) == 0;
-    const int err = errno;
-    funlockfile(out);
-    if (!written) fatal("failed printing to stdout: " + os_error_text(err));
+    return true;
 }
 
 // Keeps SIGPIPE from the calling thread while it lives. A write to a pipe
@@ -149,11 +142,11 @@ private:
     bool pending_before_ = true;
 };
 
-// Writes `count` pieces to standard error, going on after a short write
-// with the rest (still the same line); false once a write failed.
-bool write_stderr(iovec* next, int count) {
+// Writes `count` pieces to `fd`, going on after a short write with the rest
+// (still the same line); false, with errno set, once a write failed.
+bool write_pieces(int fd, iovec* next, int count) {
     while (count > 0) {
-        const ssize_t n = ::writev(STDERR_FILENO, next, count);
+        const ssize_t n = ::writev(fd, next, count);
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -172,10 +165,12 @@ bool write_stderr(iovec* next, int count) {
     return true;
 }
 
-// The pieces of one standard error line, gathered on the stack: a line
-// with fewer control characters than there is room for pieces goes out in
-// one writev without allocating.
-class StderrPieces {
+// The pieces of one line, gathered on the stack. In the worst case a line
+// is one run and one escape per control character, plus the prefix, the
+// last run and the line feed, so 64 pieces hold any line of up to thirty
+// control characters (a Skipping line, whose name and value stand between
+// three pieces of its own, up to twenty-nine).
+class LinePieces {
 public:
     // False, and nothing added, when there is no room left.
     bool add(std::string_view piece) {
@@ -184,11 +179,11 @@ public:
         return true;
     }
 
-    // Writes what has been gathered and starts again empty.
-    bool write() {
+    // Writes what has been gathered with one writev and starts again empty.
+    bool write(int fd) {
         const int count = count_;
         count_ = 0;
-        return write_stderr(parts_, count);
+        return write_pieces(fd, parts_, count);
     }
 
     void clear() { count_ = 0; }
@@ -199,55 +194,88 @@ private:
     int count_ = 0;
 };
 
+// Writes the line of `parts` to `fd` with one write call: the lines of
+// concurrent calls are then never torn by one another (a pipe keeps a write
+// whole up to PIPE_BUF bytes). Its pieces go out from the stack when they
+// fit there; a line with more is escaped into one buffer of its exact
+// length first, and only when that cannot be had is it written in several
+// writes, which another thread's line may tear: better than none. After a
+// short write the rest follows. False, with errno set, when a write failed.
+bool write_line(int fd, LineParts parts) {
+    LinePieces pieces;
+    if (emit_line(parts, [&pieces](std::string_view piece) { return pieces.add(piece); })) return pieces.write(fd);
+    size_t length = 0;
+    emit_line(parts, [&length](std::string_view piece) {
+        length += piece.size();
+        return true;
+    });
+    if (char* buffer = static_cast<char*>(std::malloc(length))) {
+        char* end = buffer;
+        emit_line(parts, [&end](std::string_view piece) {
+            std::memcpy(end, piece.data(), piece.size());
+            end += piece.size();
+            return true;
+        });
+        iovec whole{buffer, length};
+        const bool written = write_pieces(fd, &whole, 1);
+        const int err = errno;
+        std::free(buffer);
+        errno = err;
+        return written;
+    }
+    // Memory ran out: the line in batches of pieces.
+    pieces.clear();
+    return emit_line(parts,
+                     [fd, &pieces](std::string_view piece) {
+                         return pieces.add(piece) || (pieces.write(fd) && pieces.add(piece));
+                     }) &&
+           pieces.write(fd);
+}
+
+// How a line goes to standard output: through the stream's buffer (the
+// text dump), or as a diagnostic line in one write call of its own.
+enum class StdoutLine { Buffered, OneWrite };
+
+// Writes the line of `parts` to standard output under one lock of the
+// stream, so that lines of concurrent calls never interleave. A failure is
+// the fatal stop "failed printing to stdout: " and the error.
+void write_stdout(LineParts parts, StdoutLine how) {
+    std::FILE* out = stdout;
+    flockfile(out);
+    const int fd = how == StdoutLine::OneWrite ? fileno(out) : -1;
+    bool written;
+    if (fd >= 0) {
+        // What the stream holds goes first: the host's own output keeps its
+        // place before the line.
+        written = std::fflush(out) == 0 && write_line(fd, parts);
+    } else {
+        // The text dump, or a stream without a file descriptor: through the
+        // buffer, flushed at once for a diagnostic line.
+        written = emit_line(parts, [out](std::string_view piece) {
+            return std::fwrite(piece.data(), 1, piece.size(), out) == piece.size();
+        });
+        if (written && how == StdoutLine::OneWrite) written = std::fflush(out) == 0;
+    }
+    const int err = errno;
+    funlockfile(out);
+    if (!written) fatal("failed printing to stdout: " + os_error_text(err));
+}
+
 }  // namespace
 
-void print_stdout_line(std::string_view line) { write_stdout({{line, false}, {"\n", false}}, false); }
+void print_stdout_line(std::string_view line) { write_stdout({{line, false}, {"\n", false}}, StdoutLine::Buffered); }
 
 void print_stderr_line(std::string_view line) { print_stderr_line(line, std::string_view()); }
 
 void print_stderr_line(std::string_view prefix, std::string_view text) {
     // There is nowhere left to report a failure to write a diagnostic.
     PipeSignalHeld held;
-    // Concurrent calls write to the same standard error: only a line handed
-    // over in one write call cannot be torn by another thread's line.
-    const auto for_each_piece = [prefix, text](auto&& emit) {
-        return emit_escaped(prefix, emit) && emit_escaped(text, emit) && emit(std::string_view("\n"));
-    };
-    StderrPieces pieces;
-    if (for_each_piece([&pieces](std::string_view piece) { return pieces.add(piece); })) {
-        pieces.write();
-        return;
-    }
-    // More pieces than there is room for: the whole line escaped into one
-    // buffer of its exact length.
-    size_t length = 0;
-    for_each_piece([&length](std::string_view piece) {
-        length += piece.size();
-        return true;
-    });
-    if (char* buffer = static_cast<char*>(std::malloc(length))) {
-        char* end = buffer;
-        for_each_piece([&end](std::string_view piece) {
-            std::memcpy(end, piece.data(), piece.size());
-            end += piece.size();
-            return true;
-        });
-        iovec whole{buffer, length};
-        write_stderr(&whole, 1);
-        std::free(buffer);
-        return;
-    }
-    // Memory ran out: better a line in several writes, which another
-    // thread's line may tear, than none.
-    pieces.clear();
-    for_each_piece([&pieces](std::string_view piece) {
-        return pieces.add(piece) || (pieces.write() && pieces.add(piece));
-    });
-    pieces.write();
+    (void)write_line(STDERR_FILENO, {{prefix, true}, {text, true}, {"\n", false}});
 }
 
 void print_skipping_line(std::string_view name, std::string_view value) {
-    write_stdout({{"Skipping: ", false}, {name, true}, {" = \"", false}, {value, true}, {"\"\n", false}}, true);
+    write_stdout({{"Skipping: ", false}, {name, true}, {" = \"", false}, {value, true}, {"\"\n", false}},
+                 StdoutLine::OneWrite);
 }
 
 std::string escaped_text(std::string_view text) {

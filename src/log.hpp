@@ -47,10 +47,13 @@ void print_stdout_line(std::string_view line);
 // Writes one diagnostic line and a line feed to standard error with one
 // write call, however many control characters it holds, so that lines of
 // concurrent calls never mix (a pipe keeps a write whole up to PIPE_BUF
-// bytes). A line of up to thirty control characters is written without
-// allocating (it also reports memory running out); a longer one is escaped
-// into one allocated buffer first, and only when that cannot be had is it
-// written in several writes. A failure is ignored.
+// bytes). The line is gathered as 64 pieces on the stack, runs of text and
+// escapes, without allocating (it also reports memory running out): in the
+// worst case one run and one escape per control character, plus the prefix,
+// the last run and the line feed, so a line of up to thirty control
+// characters always fits. A longer one is escaped into one allocated buffer
+// first, and only when that cannot be had is it written in several writes.
+// A failure is ignored.
 // SIGPIPE is held back from the calling thread while it writes, so that a
 // standard error without a reader cannot end the host. The second form
 // writes `prefix` and `text` as one line.
@@ -64,10 +67,15 @@ std::string escaped_text(std::string_view text);
 // The "Skipping: " text of an attribute that a record type does not know,
 // as log records carry it: Skipping: name = "value"
 std::string skipping_text(std::string_view name, std::string_view value);
-// Writes that text, escaped, as one line to standard output and flushes it,
-// as a line-buffered stream would: the line is out when the call goes on,
-// and a failure is noticed at once, whatever the line's length. A failure
-// is the fatal stop "failed printing to stdout: " and the error.
+// Writes that text, escaped, as one line to standard output with one write
+// call, as a line on standard error is written (without allocating up to
+// twenty-nine control characters in the name and the value together): under
+// the stream's lock, what its buffer already holds is flushed first, so that
+// the host's own output keeps its order, then the whole line goes to the
+// stream's file descriptor. A stream without one (fileno -1) gets the line
+// through its buffer, flushed at once. Either way the line is out when the
+// call goes on, and a failure is noticed at once, whatever the line's
+// length: the fatal stop "failed printing to stdout: " and the error.
 void print_skipping_line(std::string_view name, std::string_view value);
 
 }  // namespace mirelo

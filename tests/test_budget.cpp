@@ -157,14 +157,18 @@ TEST(Budget, ChargesStopAtTheLimitAndOnlyInsideAScope) {
     EXPECT_EQ(peak(), 2000000u);
 }
 
-// Giving back more than was charged means a charge was forgotten: Debug
-// builds stop on it; optimized builds keep the account at zero.
-TEST(Budget, RefundBeyondTheChargesIsCaughtInDebugBuilds) {
+// Giving back more than was charged means a charge was forgotten: builds
+// that check the budget's books (Debug, and those under the sanitizers)
+// stop on it; the others keep the account at zero.
+TEST(Budget, RefundBeyondTheChargesIsCaughtInCheckedBuilds) {
     using namespace mirelo::budget;
     const Scope scope(0);
     charge(100, "something");
-    EXPECT_DEBUG_DEATH(refund(101), "a refund larger than what was charged");
-#ifdef NDEBUG
+#ifdef MIRELO_CHECK_BUDGET
+    EXPECT_DEATH(refund(101), "a refund larger than what was charged: 101 bytes, 100 charged");
+    EXPECT_EQ(charged(), 100u);
+#else
+    refund(101);
     EXPECT_EQ(charged(), 0u);
 #endif
 }
@@ -260,6 +264,20 @@ TEST(Budget, TextIsChargedForLittleMoreThanItHolds) {
         const double slack = size < 48 * MIB ? 1.5 : 1.125;
         ASSERT_LE(static_cast<double>(charged), static_cast<double>(size) * slack + 1) << size << " bytes";
     }
+}
+
+// When the block the text wants does not fit the limit but the one it needs
+// does, the text grows by what it needs only and is charged for that block
+// alone: 100 bytes and the NUL take a block of 112 bytes, where the first
+// block it wants (256 bytes) takes 272; a byte more still fits in 112.
+TEST(Budget, TextGrowsByWhatItNeedsWhenTheWantedBlockDoesNotFit) {
+    const mirelo::budget::Scope scope(0, mirelo::budget::Limit{200, "200"});
+    mirelo::json::Text text;
+    text.append(std::string(100, 't'));
+    EXPECT_EQ(mirelo::budget::charged(), 112u);
+    text.push_back('u');
+    EXPECT_EQ(mirelo::budget::charged(), 112u);
+    EXPECT_EQ(text.view(), std::string(100, 't') + "u");
 }
 
 // ---------------------------------------------------------------- real projects
@@ -404,13 +422,24 @@ std::vector<std::pair<std::string, GeneratedInput>> amplifying_shapes_that_fit()
     return cases;
 }
 
-// What the budget counts is within a tenth of the heap the call holds:
-// after the calculation (the tree) and after encoding (tree and text). A
-// charge that is forgotten, or a model of malloc's blocks that leaves out
-// their headers, shows here. Under AddressSanitizer, whose allocator keeps
-// no headers in its count, the charges must cover at least what the call
-// asked for.
+// What the budget counts follows the heap the call holds: after the
+// calculation (the tree) and after encoding (tree and text). Measured in
+// Release, Debug and RelWithDebInfo with g++ and clang, the charges of the
+// realistic shapes lie between 0.05% below and 3.8% above the heap (the
+// tree) and 1.4% above (tree and text); the bare example, whose tree is
+// small, 6% and 2% above. They never fall short by more than a thousandth:
+// a model of malloc's blocks that leaves out their headers leaves them up
+// to 10% short, a node whose record copies go uncharged (the product's) up
+// to 0.2%. Under AddressSanitizer, whose allocator keeps no headers in its
+// count, the charges must cover at least what the call asked for.
 TEST(Budget, ChargesFollowTheHeapTheCallHolds) {
+    static constexpr double LOWEST = 0.999;
+    struct Highest {
+        double tree;
+        double whole;
+    };
+    constexpr Highest REALISTIC{1.04, 1.015};
+    constexpr Highest BARE_EXAMPLE{1.07, 1.025};
     for (const auto& [name, generated] : amplifying_shapes_that_fit()) {
         SCOPED_TRACE(name);
         TempDir dir;
@@ -431,8 +460,13 @@ TEST(Budget, ChargesFollowTheHeapTheCallHolds) {
             EXPECT_GE(charged, heap) << charged << " charged, " << heap << " asked for";
             continue;
         }
-        EXPECT_NEAR(tree_charged / tree_heap, 1.0, 0.10) << tree_charged << " charged, " << tree_heap << " on the heap";
-        EXPECT_NEAR(charged / heap, 1.0, 0.10) << charged << " charged, " << heap << " on the heap";
+        const Highest highest = name == "the example" ? BARE_EXAMPLE : REALISTIC;
+        const auto expect_within = [](double held, double counted, double most, const char* what) {
+            EXPECT_GE(counted / held, LOWEST) << what << ": " << counted << " charged, " << held << " on the heap";
+            EXPECT_LE(counted / held, most) << what << ": " << counted << " charged, " << held << " on the heap";
+        };
+        expect_within(tree_heap, tree_charged, highest.tree, "the tree");
+        expect_within(heap, charged, highest.whole, "the tree and the text");
     }
 }
 
