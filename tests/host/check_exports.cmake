@@ -1,5 +1,7 @@
 # Compares every defined dynamic symbol of a shared library, of every type
-# and binding, with a golden list, and checks the library's SONAME.
+# and binding, with a golden list, and checks the library's SONAME and that
+# its thread-local storage is all in the block a thread gets at its
+# creation.
 # Usage: cmake -DREADELF=readelf -DLIBRARY=libmirelo.so.N.M.P -DSONAME=libmirelo.so.N
 #              -DGOLDEN=exported_symbols.txt -P check_exports.cmake
 foreach(var READELF LIBRARY SONAME GOLDEN)
@@ -50,3 +52,24 @@ if(NOT CMAKE_MATCH_1 STREQUAL SONAME)
   message(FATAL_ERROR "check_exports: SONAME is ${CMAKE_MATCH_1}, expected ${SONAME}")
 endif()
 message(STATUS "SONAME: ${CMAKE_MATCH_1}")
+
+# A library loaded with dlopen whose thread-local variables use a dynamic
+# model gets their memory on each thread's first use of them, and the C
+# library ends the process when that allocation fails. The initial-exec
+# model puts them in the static block: the library is marked STATIC_TLS and
+# has no relocation of a dynamic model (module id, offset in the module's
+# block, descriptor: R_X86_64_DTPMOD64, R_X86_64_DTPOFF64, R_X86_64_TLSDESC
+# and their kin on other machines).
+run_readelf(segments --program-headers)
+if(segments MATCHES "\n +TLS ")
+  if(NOT dynamic MATCHES "\(FLAGS\)[^\n]*STATIC_TLS")
+    message(FATAL_ERROR "check_exports: ${LIBRARY} has thread-local storage but no STATIC_TLS flag")
+  endif()
+  run_readelf(relocations --relocs)
+  string(REGEX MATCHALL "R_[A-Z0-9_]*(DTPMOD|DTPOFF|DTPREL|TLSDESC|TLS_DESC)[A-Z0-9_]*" dynamic_tls "${relocations}")
+  if(dynamic_tls)
+    list(REMOVE_DUPLICATES dynamic_tls)
+    message(FATAL_ERROR "check_exports: ${LIBRARY} has relocations of dynamic thread-local storage: ${dynamic_tls}")
+  endif()
+  message(STATUS "thread-local storage: static only")
+endif()
