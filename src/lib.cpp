@@ -196,10 +196,6 @@ RootNode calculated_tree(Parser parser) {
     return root;
 }
 
-RootNode calculated_tree(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths) {
-    return calculated_tree(read_inputs(project_xml_path, library_xml_paths));
-}
-
 Calculation::Calculation(budget::Limit limit, const std::string& project_xml_path,
                          const std::vector<std::string>& library_xml_paths)
     : Calculation(std::move(limit), read_inputs(project_xml_path, library_xml_paths)) {}

@@ -22,9 +22,8 @@ RootNode build_tree(Parser parser);
 // one "Error: " line; a root without buildings is a fatal stop.
 void calculate_first_building(RootNode& root);
 // The tree built from the tables read and calculated, without a memory
-// limit of its own: from the tables, or from the files.
+// limit of its own.
 RootNode calculated_tree(Parser parser);
-RootNode calculated_tree(const std::string& project_xml_path, const std::vector<std::string>& library_xml_paths);
 
 // The road every calculation takes, the JSON of `process` and the
 // inspection dumps alike, from the memory limit to the calculated tree:

@@ -251,26 +251,25 @@ TEST(Budget, RefusedLimitVariableStopsTheCallBeforeReading) {
 }
 
 // The JSON text is charged for its block, which grows by half up to 32 MiB
-// and by an eighth beyond: never much more than the text holds.
+// and by an eighth beyond: never much more than the text holds. When the
+// block it wants does not fit the limit but the one it needs does, it grows
+// by what it needs only and is charged for that block alone: 100 bytes and
+// the NUL take a block of 112 bytes, where the first block it wants (256
+// bytes) takes 272; a byte more still fits in 112.
 TEST(Budget, TextIsChargedForLittleMoreThanItHolds) {
-    const mirelo::budget::Scope scope(0);
-    mirelo::json::Text text;
-    const std::string chunk(MIB / 4, 't');
-    for (uint64_t size = chunk.size(); size <= 96 * MIB; size += chunk.size()) {
-        text.append(chunk);
-        const uint64_t charged = mirelo::budget::charged();
-        ASSERT_GT(charged, size);
-        // Past 48 MiB the last step by half (from below 32 MiB) is used up.
-        const double slack = size < 48 * MIB ? 1.5 : 1.125;
-        ASSERT_LE(static_cast<double>(charged), static_cast<double>(size) * slack + 1) << size << " bytes";
+    {
+        const mirelo::budget::Scope scope(0);
+        mirelo::json::Text text;
+        const std::string chunk(MIB / 4, 't');
+        for (uint64_t size = chunk.size(); size <= 96 * MIB; size += chunk.size()) {
+            text.append(chunk);
+            const uint64_t charged = mirelo::budget::charged();
+            ASSERT_GT(charged, size);
+            // Past 48 MiB the last step by half (from below 32 MiB) is used up.
+            const double slack = size < 48 * MIB ? 1.5 : 1.125;
+            ASSERT_LE(static_cast<double>(charged), static_cast<double>(size) * slack + 1) << size << " bytes";
+        }
     }
-}
-
-// When the block the text wants does not fit the limit but the one it needs
-// does, the text grows by what it needs only and is charged for that block
-// alone: 100 bytes and the NUL take a block of 112 bytes, where the first
-// block it wants (256 bytes) takes 272; a byte more still fits in 112.
-TEST(Budget, TextGrowsByWhatItNeedsWhenTheWantedBlockDoesNotFit) {
     const mirelo::budget::Scope scope(0, mirelo::budget::Limit{200, "200"});
     mirelo::json::Text text;
     text.append(std::string(100, 't'));
@@ -504,10 +503,10 @@ Bounded bounded_call(mirelo::budget::Rule rule, const std::string& project,
 // Each input is under 16 KiB and asks for far more than 1 GiB: a period of
 // 9,000 years with yearly replacements, many buildings that each copy every
 // element, a construction of many products replaced every few years. Under
-// the default rule each stops with "result too large" at 1 GiB, having grown by at most
-// 1.25 GiB; the limit does not grow with a sparse library file or with one
-// library given many times. The sanitizers, which make every allocation
-// slow, stop them at 128 MiB.
+// the default rule each stops with "result too large" at 1 GiB, having
+// grown by at most 1.25 GiB; the limit does not grow with a sparse library
+// file or with one library given many times. The sanitizers, which make
+// every allocation slow, stop them at 128 MiB.
 TEST(Budget, AmplifyingInputsStopWithinAQuarterAboveTheLimit) {
     const mirelo::budget::Rule rule = SANITIZED ? mirelo::budget::Rule{128 * MIB, 64} : mirelo::budget::RULE;
     const std::string base_project = read_file(bad_input_path("base_project.xml"));

@@ -13,7 +13,8 @@ namespace mirelo {
 namespace {
 
 RootNode example_tree() {
-    return calculated_tree(testing::example_path("project.xml"), {testing::example_path("generic_db.xml")});
+    return calculated_tree(
+        read_inputs(testing::example_path("project.xml"), {testing::example_path("generic_db.xml")}));
 }
 
 // Element names in document order, or the parser's error text.

@@ -232,7 +232,7 @@ TEST(ProcessTest, ProductErrorIsReportedAndTheTreeStillReturned) {
 
     // The energy branch is calculated, but nothing is summed up the tree.
     RootNode root;
-    capture_fd(2, [&] { root = calculated_tree(in.project_path, in.libraries); });
+    capture_fd(2, [&] { root = calculated_tree(read_inputs(in.project_path, in.libraries)); });
     const BuildingNode& building = root.children.at(0);
     EXPECT_TRUE(building.operation_child.children.at(0).results.stages.contains("b6"));
     EXPECT_TRUE(building.operation_child.results.stages.empty());
@@ -245,7 +245,7 @@ TEST(ProcessTest, SuccessfulRunSumsUpToTheBuilding) {
     Inputs in(project(), generic_db(GOOD_STAGES));
     std::string err;
     RootNode root;
-    err = capture_fd(2, [&] { root = calculated_tree(in.project_path, in.libraries); });
+    err = capture_fd(2, [&] { root = calculated_tree(read_inputs(in.project_path, in.libraries)); });
     EXPECT_EQ(err, "");
     const TreeResults& results = root.children.at(0).results;
     for (std::string_view stage : {"a1_3", "b4", "b6", "c3", "sum"}) {
@@ -305,7 +305,7 @@ TEST(ProcessTest, ExampleProjectRunsEndToEndAndIsStable) {
 // The example is meant to show the main features of the calculation; this
 // keeps edits of the example data from losing them.
 TEST(ProcessTest, ExampleProjectCoversTheCalculation) {
-    RootNode root = calculated_tree(example_path("project.xml"), {example_path("generic_db.xml")});
+    RootNode root = calculated_tree(read_inputs(example_path("project.xml"), {example_path("generic_db.xml")}));
     ASSERT_EQ(root.children.size(), 1u);
     const BuildingNode& building = root.children[0];
 

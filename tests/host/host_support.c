@@ -317,3 +317,11 @@ struct totals run_children(const struct runs* runs) {
     munmap(tallies, runs->count * sizeof *tallies);
     return totals;
 }
+
+int series_status(const struct totals* totals) {
+    if (totals->calls[COMPLETE] == 0 || totals->calls[STOPPED] == 0) {
+        fprintf(stderr, "%s: the limits did not cover both a stop and a complete result\n", host_name);
+        return 1;
+    }
+    return totals->failed == 0 ? 0 : 1;
+}

@@ -6,6 +6,9 @@
 #include <stddef.h>
 #include <sys/types.h>
 
+#define KIB ((size_t)1024)
+#define MIB (KIB * KIB)
+
 typedef const char* (*process_fn)(const char*, const char* const*, size_t);
 typedef void (*free_fn)(char*);
 
@@ -99,5 +102,10 @@ struct totals {
  * text, with one "Error: " line per empty text on standard error and
  * nothing else there. */
 struct totals run_children(const struct runs* runs);
+
+/* The exit status of a host after its series: 0 when no run failed and the
+ * calls gave both a complete result and the empty text (without both, the
+ * limits missed the calls' needs), 1 otherwise, said on standard error. */
+int series_status(const struct totals* totals);
 
 #endif
